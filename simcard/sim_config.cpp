@@ -1,0 +1,464 @@
+#include "simcard/sim_config.h"
+
+#include <ctype.h>
+#include <math.h>
+#include <string.h>
+
+namespace simcard {
+
+namespace {
+
+const char* const kOperationNames[kOperations] = {
+    "Tk17GetVersion", "Tk17Create", "Tk17Close", "Tk17GetResource", "Tk17SetMode",
+    "Tk17StartSampling", "Tk17StopSampling", "Tk17GetSamplingStatus", "Tk17GetData",
+    "Tk17OutPort", "Tk17InPort", "Tk17GetLastError",
+};
+
+std::string trim(const std::string& s)
+{
+    size_t b = 0, e = s.size();
+    while (b < e && isspace(static_cast<unsigned char>(s[b]))) ++b;
+    while (e > b && isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+    return s.substr(b, e - b);
+}
+
+std::string lower(std::string s)
+{
+    for (char& c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::vector<std::string> words(const std::string& s)
+{
+    std::vector<std::string> out;
+    size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && isspace(static_cast<unsigned char>(s[i]))) ++i;
+        size_t b = i;
+        while (i < s.size() && !isspace(static_cast<unsigned char>(s[i]))) ++i;
+        if (i > b) out.push_back(s.substr(b, i - b));
+    }
+    return out;
+}
+
+// Integer in C notation: decimal, or hexadecimal with 0x. Optional sign.
+bool parseInteger(const std::string& s, int64_t& out)
+{
+    size_t i = 0;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    int base = 10;
+    if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= s.size()) return false;
+    uint64_t value = 0;
+    for (; i < s.size(); ++i) {
+        int d;
+        char c = s[i];
+        if (c >= '0' && c <= '9') d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        else return false;
+        value = value * base + d;
+        if (value > 0x7FFFFFFFFFFFull) return false;
+    }
+    out = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+    return true;
+}
+
+// Byte in hexadecimal, with or without 0x: "0A", "0x0a", "ff".
+bool parseHexByte(const std::string& s, uint8_t& out)
+{
+    std::string digits = s;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        digits = digits.substr(2);
+    if (digits.empty() || digits.size() > 2) return false;
+    int64_t v;
+    if (!parseInteger("0x" + digits, v)) return false;
+    out = static_cast<uint8_t>(v);
+    return true;
+}
+
+// Decimal number with optional fraction and exponent, independent of the C locale.
+bool parseReal(const std::string& s, double& out)
+{
+    size_t i = 0;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    long double mantissa = 0;
+    int scale = 0;
+    bool digits = false;
+    for (; i < s.size() && isdigit(static_cast<unsigned char>(s[i])); ++i, digits = true)
+        mantissa = mantissa * 10 + (s[i] - '0');
+    if (i < s.size() && s[i] == '.') {
+        for (++i; i < s.size() && isdigit(static_cast<unsigned char>(s[i])); ++i, digits = true) {
+            mantissa = mantissa * 10 + (s[i] - '0');
+            --scale;
+        }
+    }
+    if (!digits) return false;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        int64_t e;
+        if (!parseInteger(s.substr(i + 1), e) || e > 300 || e < -300) return false;
+        scale += static_cast<int>(e);
+        i = s.size();
+    }
+    if (i != s.size()) return false;
+    long double v = mantissa * powl(10.0L, scale);
+    out = static_cast<double>(negative ? -v : v);
+    return true;
+}
+
+bool parseSignalKind(const std::string& name, SignalKind& kind)
+{
+    static const struct { const char* name; SignalKind kind; } kinds[] = {
+        {"dc", SignalKind::Dc}, {"sine", SignalKind::Sine}, {"square", SignalKind::Square},
+        {"triangle", SignalKind::Triangle}, {"ramp", SignalKind::Ramp},
+        {"noise", SignalKind::Noise}, {"scan", SignalKind::Scan}, {"codes", SignalKind::Codes},
+    };
+    for (const auto& k : kinds) {
+        if (name == k.name) {
+            kind = k.kind;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool parseCode(const std::string& s, uint16_t& out)
+{
+    int64_t v;
+    if (!parseInteger(s, v) || v < 0 || v > 4095) return false;
+    out = static_cast<uint16_t>(v);
+    return true;
+}
+
+}  // namespace
+
+const char* operationName(int op)
+{
+    return op >= 0 && op < kOperations ? kOperationNames[op] : "?";
+}
+
+int operationIndex(const std::string& name)
+{
+    for (int i = 0; i < kOperations; ++i)
+        if (name == kOperationNames[i]) return i;
+    return -1;
+}
+
+bool parseSignal(const std::string& text, SignalSpec& out, std::string& error)
+{
+    std::vector<std::string> w = words(text);
+    if (w.empty()) {
+        error = "missing signal kind";
+        return false;
+    }
+    SignalSpec spec;
+    if (!parseSignalKind(lower(w[0]), spec.kind)) {
+        error = "unknown signal kind '" + w[0] + "' (dc, sine, square, triangle, ramp, noise, scan, codes)";
+        return false;
+    }
+    for (size_t i = 1; i < w.size(); ++i) {
+        size_t eq = w[i].find('=');
+        if (spec.kind == SignalKind::Codes) {
+            uint16_t code;
+            if (eq != std::string::npos || !parseCode(w[i], code)) {
+                error = "'" + w[i] + "' is not a code 0..4095";
+                return false;
+            }
+            spec.codes.push_back(code);
+            continue;
+        }
+        if (eq == std::string::npos) {
+            error = "expected name=value, found '" + w[i] + "'";
+            return false;
+        }
+        std::string name = lower(w[i].substr(0, eq));
+        std::string value = w[i].substr(eq + 1);
+        bool integerParameter = spec.kind == SignalKind::Scan;
+        bool known;
+        if (integerParameter) {
+            known = name == "start" || name == "step";
+        } else {
+            known = name == "offset" || (spec.kind != SignalKind::Dc &&
+                    (name == "amplitude" || (spec.kind == SignalKind::Noise
+                                                 ? name == "seed"
+                                                 : name == "frequency" || name == "phase" ||
+                                                       (spec.kind == SignalKind::Square && name == "duty"))));
+        }
+        if (!known) {
+            error = "parameter '" + name + "' does not apply to " + lower(w[0]);
+            return false;
+        }
+        if (integerParameter || name == "seed") {
+            int64_t v;
+            if (!parseInteger(value, v) || (name == "seed" && v < 0)) {
+                error = "'" + value + "' is not a whole number (" + name + ")";
+                return false;
+            }
+            if (name == "start") spec.start = v;
+            else if (name == "step") spec.step = v;
+            else spec.seed = static_cast<uint64_t>(v);
+            continue;
+        }
+        double v;
+        if (!parseReal(value, v)) {
+            error = "'" + value + "' is not a number (" + name + ")";
+            return false;
+        }
+        if (name == "offset") spec.offset = v;
+        else if (name == "amplitude") spec.amplitude = v;
+        else if (name == "frequency") {
+            if (v < 0) {
+                error = "frequency must not be negative";
+                return false;
+            }
+            spec.frequency = v;
+        } else if (name == "phase") spec.phase = v;
+        else {
+            if (v < 0 || v > 1) {
+                error = "duty must lie between 0 and 1";
+                return false;
+            }
+            spec.duty = v;
+        }
+    }
+    if (spec.kind == SignalKind::Codes && spec.codes.empty()) {
+        error = "codes needs at least one code";
+        return false;
+    }
+    out = spec;
+    return true;
+}
+
+bool parseInput(const std::string& text, InputSpec& out, std::string& error)
+{
+    std::vector<std::string> w = words(text);
+    if (w.empty()) {
+        error = "missing input kind";
+        return false;
+    }
+    InputSpec spec;
+    std::string kind = lower(w[0]);
+    if (kind == "fixed") {
+        spec.kind = InputKind::Fixed;
+        if (w.size() != 2 || !parseHexByte(w[1], spec.value)) {
+            error = "fixed needs one hexadecimal byte, e.g. fixed 0A";
+            return false;
+        }
+    } else if (kind == "counter") {
+        spec.kind = InputKind::Counter;
+        for (size_t i = 1; i < w.size(); ++i) {
+            std::string p = lower(w[i]);
+            if (p.compare(0, 6, "start=") != 0 || !parseHexByte(p.substr(6), spec.value)) {
+                error = "counter takes only start=<hexadecimal byte>, found '" + w[i] + "'";
+                return false;
+            }
+        }
+    } else if (kind == "pattern") {
+        spec.kind = InputKind::Pattern;
+        for (size_t i = 1; i < w.size(); ++i) {
+            uint8_t b;
+            if (!parseHexByte(w[i], b)) {
+                error = "'" + w[i] + "' is not a hexadecimal byte";
+                return false;
+            }
+            spec.pattern.push_back(b);
+        }
+        if (spec.pattern.empty()) {
+            error = "pattern needs at least one byte";
+            return false;
+        }
+    } else if (kind == "loopback") {
+        spec.kind = InputKind::Loopback;
+        if (w.size() != 1) {
+            error = "loopback takes no parameters";
+            return false;
+        }
+    } else {
+        error = "unknown input kind '" + w[0] + "' (fixed, counter, pattern, loopback)";
+        return false;
+    }
+    out = spec;
+    return true;
+}
+
+namespace {
+
+// "socket 0 from 10 error 7" or "socket 0 at Tk17GetData 5".
+bool parseTrigger(const std::string& key, const std::string& value, TriggerSpec& t, std::string& error)
+{
+    std::vector<std::string> w = words(value);
+    bool fail = key != "pull" && key != "overrun" && key != "overflow";
+    if (fail) {
+        t.action = TriggerAction::Fail;
+        t.op = operationIndex(key);
+        t.errorCode = 100;  // TK17SIM_ERR_INJECTED
+        if (t.op < 0) {
+            error = "unknown operation '" + key + "' (an operation name, pull, overrun or overflow)";
+            return false;
+        }
+    } else {
+        t.action = key == "pull" ? TriggerAction::Pull
+                 : key == "overrun" ? TriggerAction::Overrun : TriggerAction::Overflow;
+        t.op = -1;
+    }
+    for (size_t i = 0; i < w.size(); i += 2) {
+        std::string word = lower(w[i]);
+        if (i + 1 >= w.size()) {
+            error = "'" + w[i] + "' needs a value";
+            return false;
+        }
+        int64_t v;
+        if (word == "at" && !fail) {
+            t.op = operationIndex(w[i + 1]);
+            if (t.op < 0 || i + 2 >= w.size() || !parseInteger(w[i + 2], v) || v < 1 || v > 0xFFFFFFFF) {
+                error = "expected 'at <operation> <call number>'";
+                return false;
+            }
+            t.fromCall = static_cast<uint32_t>(v);
+            ++i;
+            continue;
+        }
+        if (!parseInteger(w[i + 1], v)) {
+            error = "'" + w[i + 1] + "' is not a whole number";
+            return false;
+        }
+        if (word == "socket") {
+            if (v < 0 || v >= kSockets) {
+                error = "socket must be 0..3";
+                return false;
+            }
+            t.socket = static_cast<uint16_t>(v);
+        } else if (word == "from" && fail) {
+            if (v < 1 || v > 0xFFFFFFFF) {
+                error = "from counts calls from 1";
+                return false;
+            }
+            t.fromCall = static_cast<uint32_t>(v);
+        } else if (word == "error" && fail) {
+            if (v < INT32_MIN || v > INT32_MAX) {
+                error = "error code out of range";
+                return false;
+            }
+            t.errorCode = static_cast<int32_t>(v);
+        } else {
+            error = fail ? "expected socket, from or error, found '" + w[i] + "'"
+                         : "expected socket or at, found '" + w[i] + "'";
+            return false;
+        }
+    }
+    if (!fail && t.op < 0) {
+        error = key + " needs 'at <operation> <call number>'";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Config defaultConfig()
+{
+    Config c;
+    CardConfig& card = c.cards[0];
+    card.present = true;
+    std::string ignored;
+    const char* signals[kChannels] = {
+        "sine amplitude=5 frequency=10",
+        "square amplitude=2 offset=1 frequency=5",
+        "triangle amplitude=4 frequency=2",
+        "ramp amplitude=3 frequency=1",
+        "dc offset=1.25",
+        "dc offset=-2.5",
+        "noise amplitude=0.5",
+        "sine amplitude=1 offset=-1 frequency=50",
+    };
+    for (int ch = 0; ch < kChannels; ++ch) parseSignal(signals[ch], card.channels[ch], ignored);
+    card.input.kind = InputKind::Counter;
+    return c;
+}
+
+bool parseConfig(const std::string& text, Config& out, std::string& error)
+{
+    Config c;
+    enum { None, Card, Fault } section = None;
+    int card = -1;
+    size_t pos = 0;
+    int lineNumber = 0;
+    auto fail = [&](const std::string& message) {
+        error = "line " + std::to_string(lineNumber) + ": " + message;
+        return false;
+    };
+    while (pos <= text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        ++lineNumber;
+        size_t comment = line.find_first_of(";#");
+        if (comment != std::string::npos) line = line.substr(0, comment);
+        line = trim(line);
+        if (line.empty()) continue;
+
+        if (line[0] == '[') {
+            if (line.back() != ']') return fail("section header without ']'");
+            std::vector<std::string> w = words(lower(line.substr(1, line.size() - 2)));
+            if (w.size() == 2 && w[0] == "card") {
+                int64_t n;
+                if (!parseInteger(w[1], n) || n < 0 || n >= kSockets)
+                    return fail("card socket must be 0..3");
+                card = static_cast<int>(n);
+                if (c.cards[card].present) return fail("card " + w[1] + " is configured twice");
+                c.cards[card].present = true;
+                section = Card;
+            } else if (w.size() == 1 && w[0] == "fault") {
+                section = Fault;
+            } else {
+                return fail("unknown section " + line + " (expected [card N] or [fault])");
+            }
+            continue;
+        }
+
+        size_t eq = line.find('=');
+        if (eq == std::string::npos) return fail("expected key = value");
+        std::string key = trim(line.substr(0, eq));
+        std::string value = trim(line.substr(eq + 1));
+        if (section == None) return fail("'" + key + "' outside a section");
+
+        if (section == Fault) {
+            TriggerSpec t;
+            std::string problem;
+            if (!parseTrigger(key, value, t, problem)) return fail(problem);
+            c.triggers.push_back(t);
+            continue;
+        }
+
+        CardConfig& cc = c.cards[card];
+        std::string k = lower(key);
+        std::string problem;
+        if (k == "io_address" || k == "io_length") {
+            int64_t v;
+            if (!parseInteger(value, v) || v < 0 || v > 0xFFFFFFFF)
+                return fail("'" + value + "' is not a 32-bit unsigned number");
+            (k == "io_address" ? cc.ioAddress : cc.ioLength) = static_cast<uint32_t>(v);
+        } else if (k == "clock") {
+            std::string v = lower(value);
+            if (v == "real") cc.virtualClock = false;
+            else if (v == "virtual") cc.virtualClock = true;
+            else return fail("clock is real or virtual");
+        } else if (k.size() == 3 && k[0] == 'a' && k[1] == 'i' && k[2] >= '0' && k[2] < '0' + kChannels) {
+            if (!parseSignal(value, cc.channels[k[2] - '0'], problem)) return fail(key + ": " + problem);
+        } else if (k == "din") {
+            if (!parseInput(value, cc.input, problem)) return fail("din: " + problem);
+        } else {
+            return fail("unknown key '" + key + "' (io_address, io_length, clock, ai0..ai7, din)");
+        }
+    }
+    out = c;
+    return true;
+}
+
+}  // namespace simcard

@@ -1,0 +1,88 @@
+// Configuration of the simulated card driver: which sockets hold a card, each card's
+// resources, clock and signal generators, and the faults and events armed at start.
+// The text format is described in docs/simcard.md.
+#pragma once
+
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+namespace simcard {
+
+constexpr int kSockets = 4;
+constexpr int kChannels = 8;
+constexpr int kOperations = 12;
+
+// The twelve operations, in export order; an operation is referred to by its index.
+enum Operation : int {
+    OpGetVersion, OpCreate, OpClose, OpGetResource, OpSetMode, OpStartSampling,
+    OpStopSampling, OpGetSamplingStatus, OpGetData, OpOutPort, OpInPort, OpGetLastError,
+};
+const char* operationName(int op);
+int operationIndex(const std::string& name);  // -1 when unknown
+
+enum class SignalKind { Dc, Sine, Square, Triangle, Ramp, Noise, Scan, Codes };
+
+// One analog channel's generator. Voltages and frequencies in V and Hz, phase in
+// degrees; Scan and Codes produce raw 12-bit codes instead of voltages.
+struct SignalSpec {
+    SignalKind kind = SignalKind::Dc;
+    double amplitude = 0.0;
+    double offset = 0.0;
+    double frequency = 0.0;
+    double phase = 0.0;
+    double duty = 0.5;
+    uint64_t seed = 1;
+    int64_t start = 0;               // Scan: code of scan 0
+    int64_t step = 1;                // Scan: increase per scan
+    std::vector<uint16_t> codes;     // Codes: repeating raw codes, one per scan
+};
+
+enum class InputKind { Fixed, Counter, Pattern, Loopback };
+
+// The digital input port's generator.
+struct InputSpec {
+    InputKind kind = InputKind::Counter;
+    uint8_t value = 0;               // Fixed: the byte; Counter: the first byte
+    std::vector<uint8_t> pattern;    // Pattern: repeating bytes
+};
+
+struct CardConfig {
+    bool present = false;
+    uint32_t ioAddress = 0x300;
+    uint32_t ioLength = 16;
+    bool virtualClock = false;
+    SignalSpec channels[kChannels];
+    InputSpec input;
+};
+
+// What a trigger does once its operation has been called often enough on its socket.
+enum class TriggerAction { Fail, Pull, Overrun, Overflow };
+
+// Fail: every call from the fromCall-th on fails with errorCode. The other actions
+// happen once, just before the fromCall-th call runs.
+struct TriggerSpec {
+    TriggerAction action = TriggerAction::Fail;
+    int op = OpGetVersion;
+    uint16_t socket = 0;
+    uint32_t fromCall = 1;
+    int32_t errorCode = 0;
+};
+
+struct Config {
+    CardConfig cards[kSockets];
+    std::vector<TriggerSpec> triggers;
+};
+
+// The configuration used when no configuration is given at all.
+Config defaultConfig();
+
+// Parse a whole configuration text. On failure `error` names the line and the problem
+// and `out` is left unchanged.
+bool parseConfig(const std::string& text, Config& out, std::string& error);
+
+// Parse one generator in the syntax of an "aiN" or a "din" value.
+bool parseSignal(const std::string& text, SignalSpec& out, std::string& error);
+bool parseInput(const std::string& text, InputSpec& out, std::string& error);
+
+}  // namespace simcard
