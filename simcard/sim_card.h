@@ -1,0 +1,76 @@
+// One simulated VYT-TK17 card: its open state, sampling time line, buffer and ports.
+// Not locked itself; the driver calls it under its single lock.
+#pragma once
+
+#include "abi/tk17_abi.h"
+#include "simcard/sim_config.h"
+#include "simcard/sim_signal.h"
+
+#include <stdint.h>
+
+namespace simcard {
+
+// Time in ticks of the performance counter, with its frequency.
+struct Clock {
+    int64_t now = 0;
+    int64_t frequency = 1;
+};
+
+class Card {
+public:
+    // Back to the configured, closed, idle state.
+    void reset(const CardConfig& config);
+
+    CardConfig config;
+    bool present = false;   // configured and not pulled
+    bool removed = false;   // pulled out (SimPullCard or a pull trigger)
+    bool open = false;
+    HWND window = nullptr;
+    uint32_t message = TK17_MSG_CARD_REMOVED;
+    int64_t openTicks = 0;
+    int32_t lastError = 0;
+
+    bool modeSet = false;
+    Tk17Mode mode{};
+    bool sampling = false;
+    uint32_t status = 0;
+
+    // Virtual clock: samples the status reports and a read may take
+    // (TK17SIM_UNLIMITED: always enough), and how many each status poll adds.
+    uint32_t available = 0xFFFFFFFFu;
+    uint32_t pollStep = 0;
+
+    InputPort input;
+    uint8_t lastOutput = 0;
+
+    // Sampling. `startSampling` restarts the time line at conversion 0.
+    void startSampling(const Clock& clock);
+    void stopSampling();
+    // Brings the real-clock buffer up to `clock`; true when it overflowed just now
+    // (the caller then posts the overflow notification).
+    bool update(const Clock& clock);
+    // Samples converted and not yet read (real clock), or the virtual count.
+    uint64_t ready(const Clock& clock) const;
+    // Delivers the next `count` conversions of the time line.
+    void read(uint16_t* buffer, uint32_t count);
+    // Forces the overflow state now (status bit, data beyond what is buffered lost).
+    void overflow(const Clock& clock);
+
+    uint64_t position() const { return readIndex_; }
+    uint64_t capacity() const;            // buffer size in samples
+    int channelCount() const { return mode.lastChannel - mode.firstChannel + 1; }
+    // Code of conversion `index` of the current run.
+    uint16_t conversion(uint64_t index) const;
+    // Microseconds since the card was opened.
+    uint64_t microsSinceOpen(const Clock& clock) const;
+
+private:
+    uint64_t convertedBy(const Clock& clock) const;
+
+    int64_t startTicks_ = 0;
+    uint64_t readIndex_ = 0;
+    bool overflowed_ = false;
+    uint64_t frozenEnd_ = 0;  // after an overflow: no conversion at or past this index is kept
+};
+
+}  // namespace simcard
