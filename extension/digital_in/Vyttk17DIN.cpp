@@ -1,0 +1,85 @@
+#include "extension/digital_in/Vyttk17DIN.h"
+
+#include "extension/card/devices.h"
+#include "extension/card/driver.h"
+#include "extension/frame/classes.h"
+
+#include <stdio.h>
+
+namespace {
+
+const char kTag[] = "Vyttk17DIN";
+constexpr int32_t kLineRelease = 351;
+
+int32_t Create(ModuleRecord* m) {
+    int32_t slot = SelectDevice(m->ownerWindow, CLASS_DIGITAL_IN);
+    if (slot == -1) return 0;
+    if (m->inputCount == 0 && m->outputCount == 0) {
+        m->outputCount = 1;
+        m->inputCount = 0;
+    }
+    DigitalSettings* d = DigitalArea(m);
+    ClaimDeviceSlot(slot, CLASS_DIGITAL_IN, &d->socket);
+    for (uint32_t i = 0; i < kDigitalMaxChannels; ++i) {
+        WriteDefaultChannelName(d->channelNames[i], i);
+        m->channelData[i]->animationPhase = 0;
+    }
+    return 1;
+}
+
+// One port read per sample; a failed read stops the experiment and is reported,
+// and the block is still completed.
+void FillFromPort(ModuleRecord* m, uint32_t channel, float* samples, uint32_t count, void* context) {
+    uint8_t* port = static_cast<uint8_t*>(context);
+    const uint16_t socket = DigitalArea(m)->socket;
+    for (uint32_t j = 0; j < count; ++j) {
+        if (AccessDigitalPort(socket, 1, port) == 0) {
+            StopExperiment();
+            char text[96];
+            snprintf(text, sizeof(text), "LogSlot = %d\nChannel = %d\nErrCode = %d", static_cast<int>(socket),
+                     static_cast<int>(channel), Tk17GetLastError(socket));
+            ShowWarning("サンプリングエラー", text);
+        }
+        samples[j] = (channel <= 3 && (*port >> channel) & 1) ? 5.0f : 0.0f;
+    }
+}
+
+// A filled block goes to Velk once real time has reached its nominal end.
+int32_t ReleaseTimeReached(ModuleRecord* m, uint32_t channel, void*) {
+    const uint32_t now = GetTickCount();
+    const double elapsed = static_cast<double>(m->channelData[channel]->samplesDone) * fGlobalMilliSecondsPerSample;
+    const uint32_t releaseAt = dwExperimentStartTimeTicks + static_cast<uint32_t>(static_cast<int64_t>(elapsed));
+    return now >= releaseAt;
+}
+
+}  // namespace
+
+int32_t __cdecl DigitalInputProcessing(ModuleRecord* m) {
+    if (m->outputGate == 0 || bExperimentIsPaused == 1) return 1;
+    uint8_t port = 0;
+    for (uint32_t i = 0; i < m->outputCount && i < 16; ++i)
+        ProduceChannelBlock(m, i, FillFromPort, ReleaseTimeReached, &port, kTag, kLineRelease);
+    return 1;
+}
+
+int32_t __cdecl DigitalInputClassCallback(ModuleRecord* m, uint32_t code, int32_t value1, int32_t value2) {
+    switch (code) {
+        case VELK_CODE_ACK1:
+        case VELK_CODE_ACK104:
+        case VELK_CODE_ACK201:
+        case VELK_CODE_STOP:
+            return 1;
+        case VELK_CODE_CREATE: return Create(m);
+        case VELK_CODE_REMOVE:
+            ReleaseDeviceSlot(DigitalArea(m)->socket, CLASS_DIGITAL_IN);
+            return 1;
+        case VELK_CODE_SETUP:
+            // The digital input setup dialog is not part of this build yet.
+            return 1;
+        case VELK_CODE_DEVICE_CHECK: return CheckDeviceSlot(DigitalArea(m)->socket, CLASS_DIGITAL_IN);
+        case VELK_CODE_START:
+            ResetChannelStates(m, m->outputCount);
+            return 1;
+        default: return PerformDefaultAction(m, code, value1, value2);
+    }
+}

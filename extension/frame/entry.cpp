@@ -1,0 +1,33 @@
+// The three exports Velk calls, and the library's attach notification.
+#include "extension/card/devices.h"
+#include "extension/card/notify.h"
+#include "extension/controls/channel_selector.h"
+#include "extension/frame/classes.h"
+#include "extension/frame/host_binding.h"
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) g_extensionInstance = instance;
+    return TRUE;
+}
+
+extern "C" int32_t WINAPI SetupVelkDLL(HWND hostMainWindow) {
+    if (BindHost(hostMainWindow) == 0) return 0;
+    // The card access layer first; without it Velk gets no menu and no classes.
+    if (CreateNotifyWindow() && InitDevices()) {
+        InsertExtensionMenu();
+        RegisterAnalogInputClass();
+        RegisterDigitalInputClass();
+        RegisterDigitalOutputClass();
+    }
+    RegisterChannelSelectorClasses();
+    return 1;
+}
+
+extern "C" int32_t WINAPI FinishVelkDLL(int32_t) {
+    UnregisterChannelSelectorClasses();
+    DeleteDialogFont();
+    ExitDevices();
+    return 1;
+}
+
+extern "C" int32_t WINAPI WEP(int32_t) { return 1; }
