@@ -15,5 +15,6 @@ subst='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
 for face in 'ＭＳ ゴシック' 'ＭＳ Ｐゴシック' 'MS Gothic' 'MS PGothic' 'MS UI Gothic'; do
   "$wine" reg add "$subst" /v "$face" /d 'IPAGothic' /f >/dev/null 2>&1
 done
-/usr/lib/wine/wineserver -w
+# Registry changes are saved by the server; a persistent server (-p) never exits,
+# so do not wait for it here.
 touch "$prefix/.velk-ready"
