@@ -1,0 +1,274 @@
+// Where the driver takes its configuration from, and how the text is parsed.
+#include "driver_loader.h"
+
+using namespace simtest;
+
+namespace {
+
+// A copy of the driver in a folder of its own, optionally with a vyttk17.ini beside it.
+struct DriverCopy {
+    std::string dir = makeTempDir();
+    std::string dll = dir + "vyttk17.dll";
+    explicit DriverCopy(const char* ini = nullptr)
+    {
+        EXPECT_TRUE(CopyFileA(driverPath().c_str(), dll.c_str(), FALSE)) << dll;
+        if (ini) writeFile(dir + "vyttk17.ini", ini);
+    }
+};
+
+uint32_t field(const Tk17Resource& r, size_t offset)
+{
+    uint32_t v;
+    memcpy(&v, r.bytes + offset, 4);
+    return v;
+}
+
+// Sockets in which Tk17Create succeeds.
+std::vector<int> openableSockets(LoadedDriver& d)
+{
+    std::vector<int> sockets;
+    for (int s = 0; s < 4; ++s)
+        if (d.open(s) == 1) sockets.push_back(s);
+    return sockets;
+}
+
+}  // namespace
+
+TEST(SimcardConfigSource, NoConfigurationGivesOneDefaultCardInSocketZero)
+{
+    clearConfigEnvironment();
+    DriverCopy copy;
+    LoadedDriver d(copy.dll);
+    ASSERT_TRUE(d.complete());
+    EXPECT_EQ("default", d.configSource());
+    EXPECT_EQ(std::vector<int>{0}, openableSockets(d));
+    EXPECT_EQ(TK17SIM_ERR_NO_CARD, d.Tk17GetLastError(1));
+    Tk17Resource r;
+    ASSERT_EQ(1, d.Tk17GetResource(0, &r));
+    EXPECT_EQ(0x300u, field(r, TK17_RESOURCE_IO_ADDRESS));
+    EXPECT_EQ(16u, field(r, TK17_RESOURCE_IO_LENGTH));
+
+    // Default input: a counter; default signals: not all channels alike; real clock.
+    uint8_t a = 0, b = 0;
+    ASSERT_EQ(1, d.Tk17InPort(0, &a));
+    ASSERT_EQ(1, d.Tk17InPort(0, &b));
+    EXPECT_EQ(static_cast<uint8_t>(a + 1), b);
+    Tk17Mode m = makeMode(0, 0, 7, 1);
+    ASSERT_EQ(1, d.Tk17SetMode(0, &m));
+    ASSERT_EQ(1, d.Tk17StartSampling(0));
+    uint32_t count = 0, status = 0;
+    ASSERT_EQ(1, d.Tk17GetSamplingStatus(0, &count, &status));
+    EXPECT_LT(count, 0xFFFFFFFFu) << "the default card runs on the real clock";
+    Sleep(5);
+    std::vector<uint16_t> scan(8);
+    ASSERT_EQ(1, d.Tk17GetData(0, scan.data(), 8));
+    EXPECT_NE(scan[4], scan[5]);  // two different DC levels
+}
+
+TEST(SimcardConfigSource, IniFileBesideTheDriver)
+{
+    clearConfigEnvironment();
+    DriverCopy copy("[card 2]\nio_address = 0x340\nio_length = 32\n");
+    LoadedDriver d(copy.dll);
+    ASSERT_TRUE(d.complete());
+    EXPECT_NE(std::string::npos, d.configSource().find("vyttk17.ini")) << d.configSource();
+    EXPECT_EQ(std::vector<int>{2}, openableSockets(d));
+    Tk17Resource r;
+    ASSERT_EQ(1, d.Tk17GetResource(2, &r));
+    EXPECT_EQ(0x340u, field(r, TK17_RESOURCE_IO_ADDRESS));
+    EXPECT_EQ(32u, field(r, TK17_RESOURCE_IO_LENGTH));
+}
+
+TEST(SimcardConfigSource, FileNamedByEnvironmentWinsOverIni)
+{
+    clearConfigEnvironment();
+    DriverCopy copy("[card 2]\n");
+    std::string other = copy.dir + "other.ini";
+    writeFile(other, "[card 1]\n[card 3]\n");
+    SetEnvironmentVariableA("VYTTK17_CONFIG", other.c_str());
+    LoadedDriver d(copy.dll);
+    clearConfigEnvironment();
+    ASSERT_TRUE(d.complete());
+    EXPECT_EQ((std::vector<int>{1, 3}), openableSockets(d));
+    EXPECT_NE(std::string::npos, d.configSource().find("other.ini"));
+}
+
+TEST(SimcardConfigSource, InlineTextWinsOverFiles)
+{
+    clearConfigEnvironment();
+    DriverCopy copy("[card 2]\n");
+    std::string other = copy.dir + "other.ini";
+    writeFile(other, "[card 1]\n");
+    SetEnvironmentVariableA("VYTTK17_CONFIG", other.c_str());
+    SetEnvironmentVariableA("VYTTK17_CONFIG_TEXT", "[card 3]\nio_address = 0x3A0\n");
+    LoadedDriver d(copy.dll);
+    clearConfigEnvironment();
+    ASSERT_TRUE(d.complete());
+    EXPECT_EQ("VYTTK17_CONFIG_TEXT", d.configSource());
+    EXPECT_EQ(std::vector<int>{3}, openableSockets(d));
+}
+
+TEST(SimcardConfigSource, InvalidTextAtLoadLeavesNoCardAndExplainsWhy)
+{
+    clearConfigEnvironment();
+    SetEnvironmentVariableA("VYTTK17_CONFIG_TEXT", "[card 0]\nio_adress = 0x300\n");
+    LoadedDriver d(driverPath());
+    clearConfigEnvironment();
+    ASSERT_TRUE(d.complete());
+    EXPECT_TRUE(openableSockets(d).empty());
+    std::string error = d.lastError();
+    EXPECT_NE(std::string::npos, error.find("line 2")) << error;
+    EXPECT_NE(std::string::npos, error.find("io_adress")) << error;
+}
+
+TEST(SimcardConfigSource, MissingFileNamedByEnvironmentLeavesNoCard)
+{
+    clearConfigEnvironment();
+    std::string missing = makeTempDir() + "absent.ini";
+    SetEnvironmentVariableA("VYTTK17_CONFIG", missing.c_str());
+    LoadedDriver d(driverPath());
+    clearConfigEnvironment();
+    ASSERT_TRUE(d.complete());
+    EXPECT_TRUE(openableSockets(d).empty());
+    EXPECT_NE(std::string::npos, d.lastError().find("absent.ini")) << d.lastError();
+}
+
+TEST(SimcardConfigSource, ConfigureWithNullRereadsTheEnvironment)
+{
+    clearConfigEnvironment();
+    LoadedDriver d(driverPath());
+    ASSERT_TRUE(d.complete());
+    ASSERT_EQ(1, d.sim.Configure("[card 1]\n"));
+    EXPECT_EQ("SimConfigure", d.configSource());
+    SetEnvironmentVariableA("VYTTK17_CONFIG_TEXT", "[card 2]\n[card 3]\n");
+    EXPECT_EQ(1, d.sim.Configure(nullptr));
+    clearConfigEnvironment();
+    EXPECT_EQ((std::vector<int>{2, 3}), openableSockets(d));
+}
+
+class SimcardConfigText : public DriverTest {};
+
+TEST_F(SimcardConfigText, FullExampleWithCommentsAndCrLf)
+{
+    configure("; lab set-up\r\n"
+              "[card 0]\r\n"
+              "io_address = 768        ; decimal works too\r\n"
+              "io_length  = 0x10\r\n"
+              "clock = VIRTUAL\r\n"
+              "ai0 = dc offset=1.25\r\n"
+              "ai1 = sine amplitude=5 offset=0 frequency=10 phase=90\r\n"
+              "din = fixed 5A\r\n"
+              "\r\n"
+              "# second card\r\n"
+              "[Card 1]\r\n"
+              "io_address = 0x320\r\n"
+              "din = pattern 01 0x02 04\r\n"
+              "[fault]\r\n"
+              "Tk17OutPort = socket 1 from 2 error 77\r\n");
+    ASSERT_EQ(1, d().open(0));
+    ASSERT_EQ(1, d().open(1));
+    Tk17Resource r;
+    ASSERT_EQ(1, d().Tk17GetResource(0, &r));
+    EXPECT_EQ(768u, field(r, TK17_RESOURCE_IO_ADDRESS));
+    EXPECT_EQ(16u, field(r, TK17_RESOURCE_IO_LENGTH));
+    ASSERT_EQ(1, d().Tk17GetResource(1, &r));
+    EXPECT_EQ(0x320u, field(r, TK17_RESOURCE_IO_ADDRESS));
+    EXPECT_EQ(16u, field(r, TK17_RESOURCE_IO_LENGTH));  // default length
+
+    uint8_t b = 0;
+    ASSERT_EQ(1, d().Tk17InPort(0, &b));
+    EXPECT_EQ(0x5A, b);
+    std::vector<uint8_t> pattern;
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(1, d().Tk17InPort(1, &b));
+        pattern.push_back(b);
+    }
+    EXPECT_EQ((std::vector<uint8_t>{1, 2, 4, 1}), pattern);
+
+    Tk17Mode m = makeMode(0, 0, 1, 10);
+    ASSERT_EQ(1, d().Tk17SetMode(0, &m));
+    ASSERT_EQ(1, d().Tk17StartSampling(0));
+    std::vector<uint16_t> codes = read(0, 2);
+    EXPECT_EQ(2304, codes[0]);  // (1.25 + 10) x 4096 / 20
+    EXPECT_EQ(3072, codes[1]);  // phase 90: about 5 V at t = 100 us
+
+    EXPECT_EQ(1, d().Tk17OutPort(1, 1));
+    EXPECT_EQ(0, d().Tk17OutPort(1, 2));
+    EXPECT_EQ(77, d().Tk17GetLastError(1));
+    EXPECT_EQ(1, d().Tk17OutPort(0, 2));  // the fault is on socket 1 only
+}
+
+TEST_F(SimcardConfigText, EmptyTextMeansNoCard)
+{
+    configure("");
+    for (int s = 0; s < 4; ++s) {
+        EXPECT_EQ(0, d().open(s));
+        EXPECT_EQ(TK17SIM_ERR_NO_CARD, d().Tk17GetLastError(s));
+    }
+}
+
+TEST_F(SimcardConfigText, ErrorsNameTheLineAndKeepThePreviousConfiguration)
+{
+    configure("[card 3]\n");
+    struct Case {
+        const char* text;
+        const char* line;
+        const char* mentions;
+    } cases[] = {
+        {"[card 4]\n", "line 1", "0..3"},
+        {"[card 0]\n[card 0]\n", "line 2", "twice"},
+        {"[cards 0]\n", "line 1", "section"},
+        {"[card 0\n", "line 1", "]"},
+        {"io_address = 0x300\n", "line 1", "outside"},
+        {"[card 0]\nio_address 0x300\n", "line 2", "key = value"},
+        {"[card 0]\nio_address = 0x30g\n", "line 2", "0x30g"},
+        {"[card 0]\nio_length = -1\n", "line 2", "-1"},
+        {"[card 0]\nclock = fast\n", "line 2", "real or virtual"},
+        {"[card 0]\nai8 = dc\n", "line 2", "ai8"},
+        {"[card 0]\n\nai0 = cosine amplitude=1\n", "line 3", "cosine"},
+        {"[card 0]\nai0 = sine amplitude=1 freq=10\n", "line 2", "freq"},
+        {"[card 0]\nai0 = dc amplitude=1\n", "line 2", "amplitude"},
+        {"[card 0]\nai0 = sine amplitude=1,5\n", "line 2", "1,5"},
+        {"[card 0]\nai0 = square amplitude=1 duty=2\n", "line 2", "duty"},
+        {"[card 0]\nai0 = codes 1 2 5000\n", "line 2", "5000"},
+        {"[card 0]\nai0 = codes\n", "line 2", "codes"},
+        {"[card 0]\ndin = fixed 100\n", "line 2", "fixed"},
+        {"[card 0]\ndin = pattern\n", "line 2", "pattern"},
+        {"[card 0]\ndin = pattern 01 zz\n", "line 2", "zz"},
+        {"[card 0]\ndin = loopback 3\n", "line 2", "loopback"},
+        {"[card 0]\ndin = random\n", "line 2", "random"},
+        {"[fault]\nTk17GetDate = socket 0 from 1 error 5\n", "line 2", "Tk17GetDate"},
+        {"[fault]\nTk17GetData = socket 4 from 1 error 5\n", "line 2", "socket"},
+        {"[fault]\nTk17GetData = socket 0 from 0 error 5\n", "line 2", "from"},
+        {"[fault]\nTk17GetData = socket 0 from 1 error\n", "line 2", "error"},
+        {"[fault]\npull = socket 0\n", "line 2", "at"},
+        {"[fault]\npull = socket 0 at Tk17Nothing 3\n", "line 2", "at"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(0, sim().Configure(c.text)) << c.text;
+        std::string error = d().lastError();
+        EXPECT_NE(std::string::npos, error.find(c.line)) << c.text << " -> " << error;
+        EXPECT_NE(std::string::npos, error.find(c.mentions)) << c.text << " -> " << error;
+    }
+    // Still the configuration from before the failed attempts.
+    EXPECT_EQ(0, d().open(0));
+    EXPECT_EQ(1, d().open(3));
+}
+
+TEST_F(SimcardConfigText, ConfigureResetsCardsLogsAndFaults)
+{
+    configure("[card 0]\nclock = virtual\n");
+    ASSERT_EQ(1, d().open(0));
+    ASSERT_EQ(1, d().Tk17OutPort(0, 9));
+    ASSERT_EQ(1, sim().InjectFault("Tk17InPort", 0, 1, 5));
+    EXPECT_GT(sim().CallCount(nullptr, -1), 0);
+
+    configure("[card 0]\nclock = virtual\n");
+    EXPECT_EQ(0, sim().IsOpen(0));
+    EXPECT_EQ(0, sim().CallCount(nullptr, -1));
+    EXPECT_EQ(0, sim().GetOutputLog(-1, nullptr, 0));
+    EXPECT_EQ(0, d().Tk17GetLastError(0));
+    ASSERT_EQ(1, d().open(0));
+    uint8_t b;
+    EXPECT_EQ(1, d().Tk17InPort(0, &b));
+}
