@@ -1,0 +1,149 @@
+#include "velk/commands.h"
+
+#include "velk/text.h"
+
+namespace velk::cli {
+
+namespace {
+
+struct Command {
+    const char* name;
+    const char* arguments;
+    const char* description;
+    int (*run)(Host& host, const CommandLine& line, std::ostream& out);
+};
+
+int runSetup(Host& host, const CommandLine& line, std::ostream& out) {
+    (void)line;
+    out << "extension: " << cp932ToUtf8(host.extensionPath()) << "\n";
+    out << "driver folder: " << cp932ToUtf8(host.driverDir()) << "\n";
+    if (!host.load()) {
+        out << "error: " << cp932ToUtf8(host.loadError()) << "\n";
+        return 2;
+    }
+    const int32_t result = host.setup();
+    out << "SetupVelkDLL: " << result << "\n";
+    describeClasses(host, out);
+    out << "menu:\n";
+    describeMenu(host.mainMenu(), out);
+    out << "menu entries:";
+    for (const auto& e : host.menuEntries()) out << " " << e.entry;
+    out << "\n";
+    host.finish();
+    out << "FinishVelkDLL: " << host.finishExtension() << "\n";
+    out << "live allocations: " << host.allocator().liveCount() << "\n";
+    out << cp932ToUtf8(host.allocator().liveReport());
+    for (const std::string& e : host.errors()) out << "error: " << cp932ToUtf8(e) << "\n";
+    return result == 1 ? 0 : 1;
+}
+
+const Command kCommands[] = {
+    {"setup", "", "load the extension, list the classes and menus it registered, finish", runSetup},
+};
+
+}  // namespace
+
+std::string usage() {
+    std::string u =
+        "usage: velk.exe [--driver-dir DIR] [--extension PATH] [--zero NAME]... [--refuse NAME]...\n"
+        "                [--windowed] COMMAND\n"
+        "commands:\n";
+    for (const Command& c : kCommands) {
+        u += "  ";
+        u += c.name;
+        if (*c.arguments) u += std::string(" ") + c.arguments;
+        u += "\n      ";
+        u += c.description;
+        u += "\n";
+    }
+    return u;
+}
+
+CommandLine parseCommandLine(const std::vector<std::string>& args) {
+    CommandLine line;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= args.size()) {
+                line.error = a + " needs a value";
+                return false;
+            }
+            into = args[++i];
+            return true;
+        };
+        std::string v;
+        if (!line.command.empty()) {
+            line.arguments.push_back(a);
+        } else if (a == "--driver-dir") {
+            if (!value(v)) return line;
+            line.options.driverDir = v;
+        } else if (a == "--extension") {
+            if (!value(v)) return line;
+            line.options.extensionPath = v;
+        } else if (a == "--zero") {
+            if (!value(v)) return line;
+            line.options.zeroNames.insert(v);
+        } else if (a == "--refuse") {
+            if (!value(v)) return line;
+            line.options.refusedLinks.insert(v);
+        } else if (a == "--windowed") {
+            line.windowed = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            line.error = "unknown option " + a;
+            return line;
+        } else {
+            line.command = a;
+        }
+    }
+    if (line.command.empty() && line.error.empty()) line.error = "no command given";
+    if (line.windowed) {
+        line.options.warnings = WarningOutput::MessageBox;
+        line.options.showMainWindow = true;
+    }
+    return line;
+}
+
+int runCommandLine(const CommandLine& line, std::ostream& out) {
+    if (!line.error.empty()) {
+        out << "error: " << line.error << "\n" << usage();
+        return 2;
+    }
+    for (const Command& c : kCommands) {
+        if (line.command != c.name) continue;
+        Host host(line.options);
+        return c.run(host, line, out);
+    }
+    out << "error: unknown command " << line.command << "\n" << usage();
+    return 2;
+}
+
+void describeMenu(HMENU menu, std::ostream& out) {
+    const int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        char text[256] = {};
+        GetMenuStringA(menu, i, text, sizeof text, MF_BYPOSITION);
+        out << "  " << i << " " << cp932ToUtf8(text) << "\n";
+        HMENU sub = GetSubMenu(menu, i);
+        if (!sub) continue;
+        const int items = GetMenuItemCount(sub);
+        for (int j = 0; j < items; ++j) {
+            char item[256] = {};
+            if (!GetMenuStringA(sub, j, item, sizeof item, MF_BYPOSITION) || !item[0]) continue;
+            const UINT id = GetMenuItemID(sub, j);
+            out << "      " << (id == UINT(-1) ? std::string("popup") : std::to_string(id)) << " "
+                << cp932ToUtf8(item) << "\n";
+        }
+    }
+}
+
+void describeClasses(const Host& host, std::ostream& out) {
+    out << "classes: " << host.classes().size() << "\n";
+    for (size_t i = 0; i < host.classes().size(); ++i) {
+        const RegisteredClass& c = host.classes()[i];
+        out << "  class " << i << ": id " << cp932ToUtf8(c.classId) << ", short \"" << cp932ToUtf8(c.shortName)
+            << "\", long \"" << cp932ToUtf8(c.longName) << "\", private data " << c.record.privateDataSize
+            << ", channel data " << c.record.channelDataSize << ", menu command " << c.record.menuCommand << "\n";
+    }
+}
+
+}  // namespace velk::cli

@@ -1,0 +1,18 @@
+// velk.exe: the Velk stand-in as a program. See velk/commands.h for the command line.
+#include "velk/commands.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <iostream>
+
+int main(int argc, char** argv) {
+    // What is printed is UTF-8 text with plain line feeds.
+    _setmode(_fileno(stdout), _O_BINARY);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const velk::cli::CommandLine line = velk::cli::parseCommandLine(args);
+    const int result = velk::cli::runCommandLine(line, std::cout);
+    std::cout.flush();
+    return result;
+}

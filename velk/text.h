@@ -1,0 +1,20 @@
+// Text conversions between the code page 932 bytes the extension and Velk use and
+// the UTF-8 the command-line host prints.
+#pragma once
+
+#include <string>
+
+namespace velk {
+
+// Code page 932 bytes to UTF-8; bytes that do not decode become U+FFFD.
+std::string cp932ToUtf8(const std::string& cp932);
+// UTF-8 to code page 932 bytes; characters without a code point become '?'.
+std::string utf8ToCp932(const std::string& utf8);
+// Code page 932 bytes to UTF-16 and back.
+std::wstring cp932ToWide(const std::string& cp932);
+std::string wideToCp932(const std::wstring& wide);
+
+// "C1 AC DD" style dump of the bytes, for diagnostics and test messages.
+std::string hexBytes(const std::string& bytes);
+
+}  // namespace velk
