@@ -16,7 +16,7 @@ constexpr int kLessMoreBitmapWidth = 24;
 constexpr int kLessMoreBitmapHeight = 32;
 
 // Face colours of the channel button.
-constexpr COLORREF kChannelNeverSetColour = RGB(64, 64, 64);
+constexpr COLORREF kChannelNeverSetColour = RGB(48, 48, 48);
 constexpr COLORREF kChannelSelectedColour = RGB(255, 216, 0);
 constexpr COLORREF kChannelActiveColour = RGB(0, 168, 0);
 constexpr COLORREF kChannelInactiveColour = RGB(160, 160, 160);
