@@ -164,6 +164,9 @@ Host::Host(HostOptions options)
 
 Host::~Host() {
     finish();
+    // Fonts and memory the extension left are counted until here (liveFontCount,
+    // allocator().liveCount()), so that a leak still shows after finish().
+    for (HFONT f : fonts_) DeleteObject(f);
     allocator_.releaseAll();
 }
 
@@ -298,8 +301,6 @@ void Host::finish() {
         releaseOldWindows();
     }
     SetDllDirectoryA(nullptr);
-    for (HFONT f : fonts_) DeleteObject(f);
-    fonts_.clear();
     if (mainWindow_) DestroyWindow(mainWindow_);
     mainWindow_ = nullptr;
     mainMenu_ = nullptr;

@@ -80,6 +80,9 @@ public:
     using Script = std::function<void(Operator&)>;
 
     explicit Operator(Script script, bool dismissOnFailure = true);
+    // A script that needs no access to the operator (no fail()/waitFor()).
+    explicit Operator(std::function<void()> script, bool dismissOnFailure = true)
+        : Operator(Script([script](Operator&) { script(); }), dismissOnFailure) {}
     ~Operator();
     Operator(const Operator&) = delete;
     Operator& operator=(const Operator&) = delete;

@@ -95,6 +95,9 @@ TEST_F(HostTest, StackedFontsAreRealAndCounted) {
     EXPECT_EQ(create(nullptr), nullptr);
     EXPECT_EQ(host.liveFontCount(), 1u);
     EXPECT_EQ(host.errors().size(), 3u);
+    // A font the extension never deleted still counts after teardown.
+    host.finish();
+    EXPECT_EQ(host.liveFontCount(), 1u);
 }
 
 TEST_F(HostTest, MenuEntryCallbackRunsWhenTheEntryIsChosen) {

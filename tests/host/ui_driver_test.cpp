@@ -390,6 +390,18 @@ TEST(UiDriver, AFailingScriptIsReportedAndItsDialogDismissed) {
     EXPECT_NE(report.find("boom"), std::string::npos) << report;
 }
 
+TEST(UiDriver, ScriptsWithoutArgumentsWork) {
+    std::atomic<bool> ran{false};
+    {
+        ui::Operator op([&] {
+            if (HWND box = ui::waitForWindow("通知")) ui::pressKey(box, VK_ESCAPE);
+            ran = true;
+        });
+        EXPECT_EQ(MessageBoxA(nullptr, "本文", "通知", MB_OKCANCEL), IDCANCEL);
+    }  // joined here
+    EXPECT_TRUE(ran);
+}
+
 TEST(UiDriver, ScriptThatNeverFindsItsWindowFailsWithoutHanging) {
     ui::Operator op([](ui::Operator& o) { o.waitFor("ありません", 100); });
     EXPECT_FALSE(op.join());
