@@ -4,6 +4,14 @@
 #include "host_test_support.h"
 
 #include "velk/text.h"
+#include "velk/ui_driver.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 
 using velk::Host;
 
@@ -110,8 +118,11 @@ TEST_F(HostTest, MenuEntryCallbackRunsWhenTheEntryIsChosen) {
     EXPECT_EQ(host.menuEntries()[0].entry, 4990u);
     EXPECT_EQ(host.chooseMenuEntry(4990), 5);
     EXPECT_EQ(host.chooseMenuEntry(4991), 0);
-    // The user choosing it from Velk's menu bar.
-    SendMessageA(host.mainWindow(), WM_COMMAND, MAKEWPARAM(4990, 0), 0);
+    // The user choosing it from Velk's menu bar: the command waits in the queue
+    // until the host pumps.
+    PostMessageA(host.mainWindow(), WM_COMMAND, MAKEWPARAM(4990, 0), 0);
+    EXPECT_EQ(g_menuCalls, 1);
+    EXPECT_GE(host.pump(), 1u);
     EXPECT_EQ(g_menuCalls, 2);
 }
 
@@ -123,4 +134,50 @@ TEST_F(HostTest, DefineDllModuleIsCountedAndLogged) {
     EXPECT_EQ(host.events(), std::vector<std::string>{"DefineDllModule"});
     host.clearEvents();
     EXPECT_TRUE(host.events().empty());
+}
+
+TEST_F(HostTest, CommandLineHostPrintsWarningsAsUtf8) {
+    velk::HostOptions o;
+    o.warnings = velk::WarningOutput::Stdout;
+    Host host(o);
+    auto warn = hosttest::velkFunction<ShowWarningFn>(host, "ShowWarning");
+    char path[MAX_PATH];
+    std::snprintf(path, sizeof path, "%s\\host_tests_stdout.txt", Host::exeDir().c_str());
+    std::fflush(stdout);
+    const int saved = _dup(_fileno(stdout));
+    const int file = _open(path, _O_CREAT | _O_TRUNC | _O_WRONLY | _O_BINARY, 0600);
+    ASSERT_GE(file, 0);
+    _dup2(file, _fileno(stdout));
+    warn("VYT-TK17 警告", "ﾁｬﾝﾈﾙ ソ");
+    std::fflush(stdout);
+    _dup2(saved, _fileno(stdout));
+    _close(file);
+    _close(saved);
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream got;
+    got << in.rdbuf();
+    in.close();
+    DeleteFileA(path);
+    EXPECT_EQ(got.str(), u8"[VYT-TK17 警告] ﾁｬﾝﾈﾙ ソ\n");
+}
+
+TEST_F(HostTest, WindowedHostShowsWarningsInAMessageBox) {
+    velk::HostOptions o;
+    o.warnings = velk::WarningOutput::MessageBox;
+    Host host(o);
+    auto warn = hosttest::velkFunction<ShowWarningFn>(host, "ShowWarning");
+    std::string text;
+    HWND owner = nullptr;
+    velk::ui::Operator op([&](velk::ui::Operator& op) {
+        HWND box = op.waitFor("サンプリングエラー");
+        if (!box) return;
+        owner = GetWindow(box, GW_OWNER);
+        text = velk::ui::windowText(GetDlgItem(box, 0xFFFF));
+        op.check(velk::ui::pressKey(box, VK_RETURN), "Enter");
+    });
+    warn("サンプリングエラー", "データ出力に失敗しました");
+    EXPECT_TRUE(op.join()) << op.report();
+    EXPECT_EQ(owner, host.mainWindow());
+    EXPECT_EQ(text, "データ出力に失敗しました");
+    EXPECT_EQ(host.warnings().size(), 1u);
 }
