@@ -9,6 +9,7 @@ cmake --preset win64 >/dev/null
 cmake --build --preset win64
 export WINEPREFIX=$here/build/wineprefix
 /usr/lib/wine/wineserver -p
+tools/wine-run.sh cmd /c exit </dev/null >/dev/null 2>&1 || true
 worksheet=${1:-worksheets/demo.vws}
 cd build/win64/bin
 exec "$here/tools/wine-run.sh" ./velk.exe run "Z:$here/$worksheet"
