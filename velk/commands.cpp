@@ -1,5 +1,6 @@
 #include "velk/commands.h"
 
+#include "velk/runner.h"
 #include "velk/text.h"
 
 namespace velk::cli {
@@ -11,6 +12,8 @@ struct Command {
     const char* arguments;
     const char* description;
     int (*run)(Host& host, const CommandLine& line, std::ostream& out);
+    // Commands that make their Host themselves (run) use this instead.
+    int (*runAlone)(const CommandLine& line, std::ostream& out) = nullptr;
 };
 
 int runSetup(Host& host, const CommandLine& line, std::ostream& out) {
@@ -37,8 +40,32 @@ int runSetup(Host& host, const CommandLine& line, std::ostream& out) {
     return result == 1 ? 0 : 1;
 }
 
+// run WORKSHEET [--out DIR]
+int runRun(const CommandLine& line, std::ostream& out) {
+    std::string worksheet, outputDir;
+    for (size_t i = 0; i < line.arguments.size(); ++i) {
+        const std::string& a = line.arguments[i];
+        if (a == "--out" && i + 1 < line.arguments.size()) {
+            outputDir = line.arguments[++i];
+        } else if (worksheet.empty() && !(a.size() > 1 && a[0] == '-')) {
+            worksheet = a;
+        } else {
+            out << "error: unexpected argument " << a << "\n" << usage();
+            return 2;
+        }
+    }
+    if (worksheet.empty()) {
+        out << "error: run needs a worksheet file\n" << usage();
+        return 2;
+    }
+    return runWorksheet(worksheet, line.options, outputDir, out);
+}
+
 const Command kCommands[] = {
     {"setup", "", "load the extension, list the classes and menus it registered, finish", runSetup},
+    {"run", "WORKSHEET [--out DIR]",
+     "build the worksheet's modules, run the experiment, print a summary and write the CSV recordings", nullptr,
+     runRun},
 };
 
 }  // namespace
@@ -110,6 +137,7 @@ int runCommandLine(const CommandLine& line, std::ostream& out) {
     }
     for (const Command& c : kCommands) {
         if (line.command != c.name) continue;
+        if (c.runAlone) return c.runAlone(line, out);
         Host host(line.options);
         return c.run(host, line, out);
     }

@@ -1,0 +1,155 @@
+// The experiment runner: builds a worksheet's modules in a Host (through the
+// extension's dialogs), starts the experiment as Velk does (the linked variables,
+// code 106 to every module), calls the processing routines until the duration is
+// covered or a module stops the experiment, supports pause and resume, stops
+// (code 107), and keeps per-channel statistics and the CSV recordings.
+//
+//   Experiment e(sheet);
+//   if (!e.prepare()) { ... e.error() ... }
+//   RunReport r = e.run(&std::cout);
+//   e.printSummary(std::cout);
+//   e.writeRecordings(error);
+//   e.finish();
+#pragma once
+
+#include "velk/host.h"
+#include "velk/worksheet.h"
+
+#include <stdint.h>
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace velk {
+
+struct ChannelStats {
+    std::string label;        // UTF-8, the worksheet's channel name or "ch<i>"
+    uint64_t blocks = 0;      // blocks starting within the duration
+    uint64_t samples = 0;     // samples within the duration
+    double min = 0, max = 0, sum = 0;
+    double firstTime = 0;     // time stamp of the first sample (s)
+    double lastTime = 0;      // time stamp of the last sample within the duration (s)
+    uint64_t gaps = 0;        // blocks that did not start where the previous one ended
+    double nextStart = 0;     // where the next block should start
+    bool reachedEnd = false;  // a block ending at or after the duration arrived
+    double mean() const { return samples ? sum / static_cast<double>(samples) : 0.0; }
+};
+
+struct ModuleRun {
+    const ModuleSpec* spec = nullptr;
+    ModuleRecord* record = nullptr;
+    std::vector<ChannelStats> channels;  // output channels (none for digital output)
+    bool recorded = false;
+    std::string csvPath;
+    // Recorded samples per channel, indexed by sample number (time / sample distance);
+    // NaN where a channel has no sample.
+    std::vector<std::vector<float>> columns;
+    std::vector<double> times;  // time stamp of each sample number
+    std::vector<int> recorderIds;
+};
+
+enum class RunEnd {
+    Completed,        // every source channel delivered the duration
+    StoppedByModule,  // a module called StopExperiment
+    StoppedByUser,    // requestStop()
+    TimeLimit,        // the real-time safety limit passed
+    Refused,          // a module answered 0 to the start code
+    NotRun,
+};
+const char* runEndText(RunEnd end);
+
+struct RunReport {
+    RunEnd end = RunEnd::NotRun;
+    std::string detail;       // UTF-8: which module refused or stopped, ...
+    double wallSeconds = 0;
+    uint64_t rounds = 0;      // processing rounds (every module once)
+    uint64_t pausedRounds = 0;
+    std::vector<Warning> warnings;  // everything ShowWarning showed while building and running
+};
+
+class Experiment {
+public:
+    explicit Experiment(Worksheet sheet, HostOptions options = HostOptions());
+    ~Experiment();
+    Experiment(const Experiment&) = delete;
+    Experiment& operator=(const Experiment&) = delete;
+
+    // Points the simulated card at the worksheet's configuration, loads the
+    // extension, creates the modules on their sockets, applies their settings through
+    // the setup dialogs, connects them and attaches the recorders.
+    bool prepare();
+    const std::string& error() const { return error_; }
+
+    // The whole run: start, rounds until the end, stop. progress: a line about once
+    // a second (may be null).
+    RunReport run(std::ostream* progress = nullptr);
+
+    // The steps of run(), for callers that steer it themselves.
+    // Sets Velk's variables and sends 106 to every module in worksheet order; when one
+    // answers 0, the modules already started get 107 and the start is refused.
+    bool start();
+    // One round: messages dispatched, every module's processing routine once. False
+    // when the run is over (report().end tells why).
+    bool round();
+    // Sends 107 to every module and clears the running flag.
+    void stop();
+    void pause();
+    void resume();
+    bool paused() const { return paused_; }
+    void requestStop() { userStop_ = true; }
+    bool running() const { return running_; }
+
+    // Writes one CSV file per recorded module (see docs/worksheets.md).
+    bool writeRecordings(std::string& error);
+    void printSummary(std::ostream& out) const;
+    // Module removal, FinishVelkDLL and unloading; the live allocation count stays readable.
+    void finish();
+
+    const RunReport& report() const { return report_; }
+    Host& host() { return *host_; }
+    const Worksheet& sheet() const { return sheet_; }
+    ModuleRecord* module(const std::string& id) const;
+    const ModuleRun* moduleRun(const std::string& id) const;
+    const std::vector<ModuleRun>& modules() const { return runs_; }
+    // Where the recording of the module goes.
+    std::string recordingPath(const RecordSpec& rec) const;
+    // Replaces the worksheet's output folder (relative paths then start there).
+    void setOutputDir(const std::string& dir) { outputDirOverride_ = dir; }
+    size_t liveAllocationsAfterFinish() const { return liveAfterFinish_; }
+
+private:
+    void configureCard();
+    void onBlock(ModuleRun& run, const ReleasedBlock& b);
+    bool allSourcesDone() const;
+    double deliveredTime() const;  // the smallest time delivered over the source channels
+    void progressLine(std::ostream& out, double elapsed) const;
+    void collectWarnings();
+
+    Worksheet sheet_;
+    HostOptions options_;
+    std::unique_ptr<Host> host_;
+    std::vector<ModuleRun> runs_;
+    std::string error_;
+    RunReport report_;
+    std::string outputDirOverride_;
+    bool running_ = false;
+    bool paused_ = false;
+    bool pauseDone_ = false;
+    bool userStop_ = false;
+    DWORD runStartTick_ = 0;
+    DWORD pauseStartTick_ = 0;
+    uint64_t roundsInPause_ = 0;
+    double pausedSeconds_ = 0;
+    uint64_t samplesLimit_ = 0;  // samples per channel within the duration
+    size_t liveAfterFinish_ = 0;
+    bool finished_ = false;
+};
+
+// `velk run WORKSHEET`: builds, runs, prints progress and the summary, writes the
+// recordings. Result: 0 completed, 1 refused or stopped early, 2 worksheet or load error.
+int runWorksheet(const std::string& path, const HostOptions& options, const std::string& outputDir,
+                 std::ostream& out);
+
+}  // namespace velk

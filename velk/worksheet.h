@@ -1,0 +1,95 @@
+// Worksheets: the text file that describes an experiment for `velk run` — the time
+// base, the modules with their card sockets and settings, the connections between
+// them and the recorders that write CSV files. The format is described in
+// docs/worksheets.md. Texts in a worksheet are UTF-8; the parser keeps them as
+// written, the runner converts them to code page 932 where the extension sees them.
+#pragma once
+
+#include <stdint.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velk {
+
+enum class ModuleKind { AnalogIn, DigitalIn, DigitalOut };
+
+// "analog_in" -> the class identifier the extension registers ("KA:MMTK17", ...).
+const char* classIdOf(ModuleKind kind);
+const char* kindName(ModuleKind kind);
+// Most channels a module of the kind can have (8 analog, 4 digital).
+uint32_t maxChannelsOf(ModuleKind kind);
+
+struct ModuleSpec {
+    std::string id;  // the name after [module ...], used by [connect] and [record ...]
+    int line = 0;    // line of the section header
+    ModuleKind kind = ModuleKind::AnalogIn;
+    std::optional<int> socket;      // unset: the first card the device dialog offers
+    std::optional<uint32_t> channels;
+    std::optional<std::string> name;     // module name (at most 12 characters)
+    std::optional<std::string> comment;  // description (at most 40 characters)
+    std::optional<int> range;            // analog: 0 = ±10 V, 1 = ±5 V
+    std::optional<int> bufferIndex;      // analog: 0..7 = 64K..8M
+    std::map<uint32_t, std::string> channelNames;
+    // Channel count the module will have: `channels`, else 1.
+    uint32_t channelCount() const { return channels.value_or(1); }
+    // The name shown for channel i in recordings: the worksheet's, else "ch<i>".
+    std::string channelLabel(uint32_t i) const;
+};
+
+struct ConnectionSpec {
+    std::string from;
+    uint32_t output = 0;
+    std::string to;
+    uint32_t input = 0;
+    int line = 0;
+};
+
+struct RecordSpec {
+    std::string module;
+    std::string file;  // as written (relative to the output folder unless absolute)
+    int line = 0;
+};
+
+struct Worksheet {
+    std::string path;     // the file it was read from (empty for text)
+    std::string baseDir;  // folder relative paths are taken from (no trailing separator)
+    double periodMs = 1.0;
+    uint32_t blockSize = 100;
+    double durationS = 1.0;
+    std::optional<double> pauseAtS;  // data time at which the run pauses
+    double pauseForS = 0.0;          // real time the pause lasts
+    std::string outputDir = ".";     // where recordings go, relative to baseDir
+    std::string driverConfig;        // a card configuration file, relative to baseDir
+    std::string cardText;            // [card N] / [fault] sections, verbatim
+    std::vector<ModuleSpec> modules;
+    std::vector<ConnectionSpec> connections;
+    std::vector<RecordSpec> records;
+
+    const ModuleSpec* findModule(const std::string& id) const;
+    // A path of the worksheet resolved against baseDir (absolute paths as they are).
+    std::string resolve(const std::string& path) const;
+};
+
+struct WorksheetResult {
+    Worksheet sheet;
+    std::string error;  // "name:line: what" when the text could not be used
+    int errorLine = 0;
+    bool ok() const { return error.empty(); }
+};
+
+// Reads worksheet text; `sourceName` prefixes error messages, `baseDir` resolves paths.
+WorksheetResult parseWorksheet(const std::string& text, const std::string& sourceName = "worksheet",
+                               const std::string& baseDir = ".");
+// Reads the file (a Unix path starting with '/' is taken as Z:/...).
+WorksheetResult loadWorksheet(const std::string& path);
+
+// "/work/x" -> "Z:/work/x"; other paths unchanged.
+std::string windowsPath(const std::string& path);
+bool isAbsolutePath(const std::string& path);
+// The folder of a path, without its trailing separator ("." when there is none).
+std::string folderOf(const std::string& path);
+
+}  // namespace velk
