@@ -9,7 +9,10 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "simcard/vyttk17_sim.h"
 #include "velk/host.h"
@@ -21,6 +24,8 @@ constexpr char kAnalog[] = "KA:MMTK17";
 constexpr char kDigitalIn[] = "KA:MMTK17DI";
 constexpr char kDigitalOut[] = "KA:MMTK17DO";
 constexpr char kDeviceDialogTitle[] = "ハードウェア選択";
+constexpr char kAnalogDialogTitle[] = "VYT-TK17 アナログ入力";
+constexpr char kAboutTitle[] = "このﾓｼﾞｭｰﾙについて";
 
 // One card in socket 0 on the virtual clock, scan counters on the analog inputs.
 constexpr char kOneVirtualCard[] =
@@ -36,6 +41,126 @@ inline std::string ReadText(HWND window) {
 }
 
 inline std::string ItemText(HWND dialog, int id) { return ReadText(GetDlgItem(dialog, id)); }
+
+// ---- Operating the setup dialogs from an Operator script. All of these may be
+// called from the operator's thread; each input is settled before it returns, so
+// the dialog has reacted to it when the script reads the result.
+namespace dialog {
+
+inline uint16_t State(HWND dialog, int id) { return static_cast<uint16_t>(GetWindowWord(GetDlgItem(dialog, id), 0)); }
+inline std::string Text(HWND dialog, int id) { return velk::ui::windowText(GetDlgItem(dialog, id)); }
+inline bool Click(HWND dialog, int id) { return velk::ui::clickButton(dialog, id) && velk::ui::settle(dialog); }
+inline bool Type(HWND dialog, int id, const char* text) {
+    return velk::ui::typeText(GetDlgItem(dialog, id), text) && velk::ui::settle(dialog);
+}
+inline bool Key(HWND dialog, UINT key) { return velk::ui::pressKey(dialog, key) && velk::ui::settle(dialog); }
+inline GUITHREADINFO ThreadInfo(HWND window) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info;
+}
+inline HWND Focus(HWND window) { return ThreadInfo(window).hwndFocus; }
+inline HWND Capture(HWND window) { return ThreadInfo(window).hwndCapture; }
+
+// Fails the script with both values when they differ.
+template <class A, class B>
+bool Same(velk::ui::Operator& op, const A& actual, const B& expected, const std::string& what) {
+    if (actual == expected) return true;
+    std::ostringstream text;
+    text << what << ": got " << actual << ", expected " << expected;
+    op.fail(text.str());
+    return false;
+}
+
+}  // namespace dialog
+
+// Runs functions on the thread that made it, asked from any thread: a message-only
+// window of that thread takes them by SendMessage, so they run while the thread
+// dispatches messages, for example inside a dialog's modal loop, exactly like
+// Velk's own reactions to its menu or timers.
+class UiThreadCall {
+public:
+    UiThreadCall() {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "ExtTestUiThreadCall";
+        RegisterClassA(&wc);
+        window_ = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    }
+    ~UiThreadCall() {
+        if (window_) DestroyWindow(window_);
+    }
+    UiThreadCall(const UiThreadCall&) = delete;
+    UiThreadCall& operator=(const UiThreadCall&) = delete;
+    bool run(const std::function<void()>& f) const {
+        return window_ && SendMessageA(window_, kRun, 0, reinterpret_cast<LPARAM>(&f)) == 1;
+    }
+
+private:
+    static constexpr UINT kRun = WM_APP + 0x2B7;
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message != kRun) return DefWindowProcA(window, message, wParam, lParam);
+        (*reinterpret_cast<const std::function<void()>*>(lParam))();
+        return 1;
+    }
+    HWND window_ = nullptr;
+};
+
+// Records the messages sent (SendMessage, not posted) to windows of the thread that
+// made it and accepted by the filter: a WH_CALLWNDPROC hook of that thread. One
+// spy at a time; read from any thread.
+struct SentMessage {
+    HWND to;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+class MessageSpy {
+public:
+    using Filter = std::function<bool(const CWPSTRUCT&)>;
+    explicit MessageSpy(Filter filter) : filter_(std::move(filter)) {
+        current() = this;
+        hook_ = SetWindowsHookExA(WH_CALLWNDPROC, Hook, nullptr, GetCurrentThreadId());
+    }
+    ~MessageSpy() {
+        if (hook_) UnhookWindowsHookEx(hook_);
+        current() = nullptr;
+    }
+    MessageSpy(const MessageSpy&) = delete;
+    MessageSpy& operator=(const MessageSpy&) = delete;
+    bool installed() const { return hook_ != nullptr; }
+    // What was recorded since the last take().
+    std::vector<SentMessage> take() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::vector<SentMessage> seen;
+        seen.swap(seen_);
+        return seen;
+    }
+
+private:
+    static MessageSpy*& current() {
+        static MessageSpy* spy = nullptr;
+        return spy;
+    }
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+        MessageSpy* spy = current();
+        if (code == HC_ACTION && spy) {
+            const CWPSTRUCT& sent = *reinterpret_cast<const CWPSTRUCT*>(lParam);
+            if (spy->filter_(sent)) {
+                std::lock_guard<std::mutex> lock(spy->mutex_);
+                spy->seen_.push_back({sent.hwnd, sent.message, sent.wParam, sent.lParam});
+            }
+        }
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    Filter filter_;
+    HHOOK hook_ = nullptr;
+    std::mutex mutex_;
+    std::vector<SentMessage> seen_;
+};
 
 class ExtensionTest : public ::testing::Test {
 protected:
@@ -79,6 +204,36 @@ protected:
     }
 
     std::vector<std::string> Events() { return host_->events(); }
+
+    // An analog input module with `channels` channels on the first listed card.
+    ModuleRecord* CreateAnalogModule(uint32_t channels, const char* name = "", const char* comment = "") {
+        velk::NewModule how;
+        how.outputCount = channels;
+        how.name = name;
+        how.comment = comment;
+        return CreateOnLine(kAnalog, 0, how);
+    }
+
+    // Opens the module's setup dialog (class code 103, modal on this thread) while an
+    // operator runs `script` with the dialog's window. The script is to close the
+    // dialog; one that leaves it open fails and the dialog is cancelled. Gives the
+    // class callback's result.
+    using DialogScript = std::function<void(velk::ui::Operator&, HWND)>;
+    int32_t RunSetupDialog(ModuleRecord* m, DialogScript script, const char* title = kAnalogDialogTitle) {
+        HWND mainWindow = host_->mainWindow();
+        velk::ui::Operator op([&](velk::ui::Operator& o) {
+            HWND dialog = o.waitFor(title);
+            if (dialog == nullptr) return;
+            script(o, dialog);
+            velk::ui::settle(mainWindow);
+            // A modal dialog that ended is destroyed before its thread takes the next
+            // posted message, so after the settle it is gone.
+            if (IsWindow(dialog)) o.fail("the script left the dialog open");
+        });
+        const int32_t result = host_->setupModule(m);
+        EXPECT_TRUE(op.join()) << op.report();
+        return result;
+    }
 
     // Position of the first event starting with `prefix`, or -1.
     int EventIndex(const std::string& prefix) {
