@@ -40,12 +40,24 @@ bool clickCentre(HWND control) {
     return ui::clickAt(control, (r.right - r.left) / 2, (r.bottom - r.top) / 2);
 }
 
+// A control the template shows (its own style, whatever the dialog's state).
+bool shown(HWND control) { return control && (GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE) != 0; }
+
+// Waits until the dialog is on screen, as a user sees it before clicking.
+bool waitVisible(HWND dialog) {
+    for (int i = 0; i < 1000 && IsWindow(dialog); ++i) {
+        if (IsWindowVisible(dialog)) return ui::settle(dialog);
+        Sleep(5);
+    }
+    return false;
+}
+
 // Channel buttons in use (state 1 selected or 2 active), as the dialog shows them.
 uint32_t activeChannelButtons(HWND dialog) {
     uint32_t n = 0;
     for (int i = 0; i < 16; ++i) {
         HWND b = GetDlgItem(dialog, kFirstChannelButton + i);
-        if (!b || !IsWindowVisible(b)) continue;
+        if (!shown(b)) continue;
         const WORD state = static_cast<WORD>(GetWindowWord(b, 0));
         if (state == 1 || state == 2) ++n;
     }
@@ -55,7 +67,7 @@ uint32_t activeChannelButtons(HWND dialog) {
 int selectedChannelButton(HWND dialog) {
     for (int i = 0; i < 16; ++i) {
         HWND b = GetDlgItem(dialog, kFirstChannelButton + i);
-        if (b && IsWindowVisible(b) && GetWindowWord(b, 0) == 1) return i;
+        if (shown(b) && GetWindowWord(b, 0) == 1) return i;
     }
     return -1;
 }
@@ -134,6 +146,10 @@ bool withSetupDialog(Host& host, ModuleRecord* m, const std::function<bool(HWND,
     ui::Operator op([&](ui::Operator& o) {
         HWND dialog = o.waitFor(kAnalogDialogCaption);
         if (!dialog) return;
+        if (!waitVisible(dialog)) {
+            o.fail("the setup dialog did not show");
+            return;
+        }
         if (!script(dialog, why)) {
             o.fail(why);
             return;
@@ -162,7 +178,7 @@ ModuleRecord* createModuleOnSocket(Host& host, ModuleKind kind, std::optional<in
             while (!returned && !(dialog = ui::findWindow(kDeviceDialogCaption))) Sleep(5);
             if (!dialog) return;
             dialog = ui::waitForWindow(kDeviceDialogCaption);
-            if (!dialog) return;
+            if (!dialog || !waitVisible(dialog)) return;
             sawDialog = true;
             HWND list = GetDlgItem(dialog, kDeviceList);
             const LRESULT lines = ask(list, LB_GETCOUNT);

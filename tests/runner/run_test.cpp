@@ -1,0 +1,223 @@
+// Experiments built from worksheets on the simulated card's virtual clock: what
+// the CSV files hold, how a refused start and a driver fault end the run, pause
+// and resume, digital input feeding digital output, and sockets without a card.
+#include "runner_support.h"
+
+#include <math.h>
+
+namespace runnertest {
+namespace {
+
+using velk::RunEnd;
+
+double Num(const std::string& cell) { return strtod(cell.c_str(), nullptr); }
+
+// Checks the recording's time column: row k at k × period, no row missing.
+void ExpectGaplessTimes(const Csv& csv, size_t rows, double periodS) {
+    ASSERT_EQ(csv.rows.size(), rows);
+    for (size_t k = 0; k < rows; ++k)
+        ASSERT_NEAR(Num(csv.rows[k][0]), k * periodS, 1e-12) << "row " << k;
+}
+
+const char kScanSheet[] =
+    "[experiment]\nperiod_ms = 1\nblock_size = 50\nduration_s = 0.5\n"
+    "[module ai]\nclass = analog_in\nsocket = 0\nchannels = 2\nchannel0 = A\nchannel1 = B\n"
+    "[record ai]\nfile = ai.csv\n"
+    "[card 0]\nclock = virtual\nai0 = scan start=0 step=1\nai1 = scan start=1000 step=3\n";
+
+TEST_F(RunnerTest, ScanSignalsLandInTheCsvAtTheirTimes) {
+    ASSERT_TRUE(Build(kScanSheet));
+    velk::RunReport r = E().run();
+    EXPECT_EQ(r.end, RunEnd::Completed) << r.detail;
+    EXPECT_EQ(E().host().running(), 0);
+    EXPECT_EQ(Sim().IsSampling(0), 0) << "107 stopped the card";
+    std::string error;
+    ASSERT_TRUE(E().writeRecordings(error)) << error;
+
+    const velk::ChannelStats& a = Stats("ai", 0);
+    EXPECT_EQ(a.blocks, 10u);
+    EXPECT_EQ(a.samples, 500u);
+    EXPECT_EQ(a.gaps, 0u);
+    EXPECT_DOUBLE_EQ(a.firstTime, 0.0);
+    EXPECT_NEAR(a.lastTime, 0.499, 1e-12);
+    EXPECT_DOUBLE_EQ(a.min, CodeVolts(0));
+    EXPECT_DOUBLE_EQ(a.max, CodeVolts(499));
+    double sum = 0;
+    for (int j = 0; j < 500; ++j) sum += CodeVolts(j);
+    EXPECT_NEAR(a.mean(), sum / 500, 1e-9);
+    EXPECT_DOUBLE_EQ(Stats("ai", 1).max, CodeVolts(1000 + 3 * 499));
+
+    Csv csv = ReadCsv(Out("ai.csv"));
+    EXPECT_EQ(csv.header, (std::vector<std::string>{"time_s", "A", "B"}));
+    ExpectGaplessTimes(csv, 500, 0.001);
+    for (size_t k = 0; k < csv.rows.size(); ++k) {
+        ASSERT_EQ(csv.rows[k].size(), 3u);
+        ASSERT_EQ(static_cast<float>(Num(csv.rows[k][1])), CodeVolts(static_cast<int>(k))) << k;
+        ASSERT_EQ(static_cast<float>(Num(csv.rows[k][2])), CodeVolts((1000 + 3 * static_cast<int>(k)) % 4096)) << k;
+    }
+}
+
+TEST_F(RunnerTest, UnnamedChannelsAreNumberedInTheHeader) {
+    ASSERT_TRUE(Build("[experiment]\nblock_size = 10\nduration_s = 0.02\n"
+                      "[module ai]\nclass = analog_in\nchannels = 3\nchannel1 = mid\n"
+                      "[record ai]\nfile = sub/folder/x.csv\n"
+                      "[card 0]\nclock = virtual\n"));
+    EXPECT_EQ(E().run().end, RunEnd::Completed);
+    std::string error;
+    ASSERT_TRUE(E().writeRecordings(error)) << error;
+    Csv csv = ReadCsv(Out("sub/folder/x.csv"));
+    EXPECT_EQ(csv.header, (std::vector<std::string>{"time_s", "ch0", "mid", "ch2"}));
+    EXPECT_EQ(csv.rows.size(), 20u);
+}
+
+TEST_F(RunnerTest, ARefusedStartStopsTheModulesAlreadyStarted) {
+    ASSERT_TRUE(Build("[experiment]\nperiod_ms = 0.05\nblock_size = 10\n"
+                      "[module one]\nclass = analog_in\nsocket = 0\n"
+                      "[module two]\nclass = analog_in\nsocket = 1\nchannels = 2\n"
+                      "[card 0]\nclock = virtual\n[card 1]\nclock = virtual\n"));
+    SimApi sim = Sim();
+    velk::RunReport r = E().run();
+    EXPECT_EQ(r.end, RunEnd::Refused);
+    EXPECT_EQ(r.detail, "module two refused to start");
+    EXPECT_EQ(r.rounds, 0u) << "no processing after a refused start";
+    EXPECT_EQ(sim.CallCount("Tk17StartSampling", 0), 1) << "the first module had started";
+    EXPECT_EQ(sim.CallCount("Tk17StopSampling", 0), 1) << "and was stopped again";
+    EXPECT_EQ(sim.IsSampling(0), 0);
+    EXPECT_EQ(sim.CallCount("Tk17StartSampling", 1), 0);
+    EXPECT_EQ(E().host().running(), 0);
+    EXPECT_EQ(E().host().allocator().liveCount("Vyttk17AD"), 0u);
+    ASSERT_EQ(r.warnings.size(), 1u);
+    EXPECT_EQ(r.warnings[0].caption, "エラー");
+    EXPECT_EQ(r.warnings[0].text.rfind("チャンネルが複数ある場合は", 0), 0u);
+    const std::string summary = Summary();
+    EXPECT_NE(summary.find("summary: start refused (module two refused to start)"), std::string::npos) << summary;
+    EXPECT_NE(summary.find(u8"[エラー] チャンネルが複数ある場合は"), std::string::npos) << summary;
+}
+
+TEST_F(RunnerTest, ADriverFaultMidRunStopsTheExperimentWithItsMessage) {
+    ASSERT_TRUE(Build("[experiment]\nblock_size = 20\nduration_s = 1\n"
+                      "[module ai]\nclass = analog_in\nchannels = 2\n"
+                      "[record ai]\nfile = ai.csv\n"
+                      "[card 0]\nclock = virtual\nai0 = scan\n"
+                      "[fault]\nTk17GetData = socket 0 from 4 error 42\n"));
+    velk::RunReport r = E().run();
+    EXPECT_EQ(r.end, RunEnd::StoppedByModule);
+    EXPECT_EQ(r.detail, "module ai stopped the experiment");
+    EXPECT_EQ(r.rounds, 4u);
+    EXPECT_EQ(Stats("ai", 0).blocks, 3u) << "three good reads";
+    EXPECT_EQ(Stats("ai", 1).samples, 60u);
+    EXPECT_EQ(Sim().IsSampling(0), 0) << "the stop code went out";
+    EXPECT_EQ(E().host().running(), 0);
+    ASSERT_FALSE(r.warnings.empty());
+    EXPECT_EQ(r.warnings.back().caption, "VYT-TK17");
+    EXPECT_EQ(r.warnings.back().text, "サンプリングデータ取り込みを失敗しました\nエラーコード： 42");
+    const std::string summary = Summary();
+    EXPECT_NE(summary.find("stopped by a module (module ai stopped the experiment)"), std::string::npos) << summary;
+    EXPECT_NE(summary.find(u8"[VYT-TK17] サンプリングデータ取り込みを失敗しました エラーコード： 42"), std::string::npos)
+        << summary;
+    std::string error;
+    ASSERT_TRUE(E().writeRecordings(error)) << error;
+    ExpectGaplessTimes(ReadCsv(Out("ai.csv")), 60, 0.001);
+}
+
+TEST_F(RunnerTest, APauseDropsTheCardsDataAndKeepsTimeStampsGapless) {
+    ASSERT_TRUE(Build("[experiment]\nblock_size = 10\nduration_s = 0.1\n"
+                      "[module ai]\nclass = analog_in\n[record ai]\nfile = ai.csv\n"
+                      "[card 0]\nclock = virtual\nai0 = scan\n"));
+    ASSERT_TRUE(E().start());
+    ASSERT_TRUE(E().round());
+    ASSERT_TRUE(E().round());
+    E().pause();
+    EXPECT_EQ(E().host().paused(), 1);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(E().round());
+    EXPECT_EQ(Stats("ai", 0).samples, 20u) << "nothing delivered while paused";
+    uint64_t position = 0;
+    ASSERT_TRUE(Sim().GetPosition(0, &position));
+    EXPECT_EQ(position, 50u) << "the card was still read";
+    E().resume();
+    EXPECT_EQ(E().host().paused(), 0);
+    while (E().round()) {
+    }
+    EXPECT_EQ(E().report().end, RunEnd::Completed);
+    EXPECT_EQ(E().report().pausedRounds, 3u);
+    EXPECT_EQ(Stats("ai", 0).gaps, 0u);
+    EXPECT_EQ(Stats("ai", 0).samples, 100u);
+    std::string error;
+    ASSERT_TRUE(E().writeRecordings(error)) << error;
+    Csv csv = ReadCsv(Out("ai.csv"));
+    ExpectGaplessTimes(csv, 100, 0.001);
+    EXPECT_EQ(static_cast<float>(Num(csv.rows[19][1])), CodeVolts(19));
+    EXPECT_EQ(static_cast<float>(Num(csv.rows[20][1])), CodeVolts(50)) << "the paused reads were dropped";
+}
+
+TEST_F(RunnerTest, TheWorksheetsPauseHappensOnceAtItsDataTime) {
+    ASSERT_TRUE(Build("[experiment]\nblock_size = 10\nduration_s = 0.1\npause_at_s = 0.05\npause_for_s = 0\n"
+                      "[module ai]\nclass = analog_in\n[record ai]\nfile = ai.csv\n"
+                      "[card 0]\nclock = virtual\nai0 = scan\n"));
+    velk::RunReport r = E().run();
+    EXPECT_EQ(r.end, RunEnd::Completed);
+    ASSERT_GE(r.pausedRounds, 1u);
+    EXPECT_EQ(Stats("ai", 0).gaps, 0u);
+    std::string error;
+    ASSERT_TRUE(E().writeRecordings(error)) << error;
+    Csv csv = ReadCsv(Out("ai.csv"));
+    ExpectGaplessTimes(csv, 100, 0.001);
+    EXPECT_EQ(static_cast<float>(Num(csv.rows[49][1])), CodeVolts(49));
+    EXPECT_EQ(static_cast<float>(Num(csv.rows[50][1])), CodeVolts(50 + 10 * static_cast<int>(r.pausedRounds)));
+}
+
+TEST_F(RunnerTest, DigitalInputFeedsDigitalOutputThroughAConnection) {
+    ASSERT_TRUE(Build("[experiment]\nblock_size = 10\nduration_s = 0.05\n"
+                      "[module din]\nclass = digital_in\nsocket = 0\nchannels = 2\n"
+                      "[module dout]\nclass = digital_out\nsocket = 0\n"
+                      "[connect]\ndin.0 -> dout.0\n"
+                      "[record din]\nfile = din.csv\n"
+                      "[card 0]\nclock = virtual\ndin = fixed 05\n"));
+    velk::RunReport r = E().run();
+    EXPECT_EQ(r.end, RunEnd::Completed) << r.detail;
+    EXPECT_EQ(E().module("din")->outputCount, 2u);
+    EXPECT_EQ(E().module("dout")->inputCount, 1u);
+    EXPECT_EQ(Stats("din", 0).min, 5.0);
+    EXPECT_EQ(Stats("din", 0).max, 5.0);
+    EXPECT_EQ(Stats("din", 1).max, 0.0);
+    EXPECT_EQ(Stats("din", 0).samples, 50u);
+    EXPECT_EQ(Stats("din", 1).gaps, 0u);
+    SimApi sim = Sim();
+    const int32_t writes = sim.GetOutputLog(0, nullptr, 0);
+    EXPECT_GE(writes, 50) << "one port write per sample that reached the output module";
+    std::vector<SimPortWrite> log(static_cast<size_t>(writes > 0 ? writes : 0));
+    sim.GetOutputLog(0, log.data(), static_cast<uint32_t>(log.size()));
+    for (const SimPortWrite& w : log) ASSERT_EQ(w.value, 0x01);
+    std::string error;
+    ASSERT_TRUE(E().writeRecordings(error)) << error;
+    ExpectGaplessTimes(ReadCsv(Out("din.csv")), 50, 0.001);
+}
+
+TEST_F(RunnerTest, ASocketWithoutACardStopsTheBuild) {
+    EXPECT_FALSE(Build("[module ai]\nclass = analog_in\nsocket = 2\n[card 0]\nclock = virtual\n", false));
+    EXPECT_EQ(E().error(), "module ai (line 1): no free card in socket 2 for class analog_in");
+    EXPECT_TRUE(E().host().modules().empty()) << "the dialog was cancelled";
+}
+
+TEST_F(RunnerTest, TheSocketPicksTheCardFromTheList) {
+    ASSERT_TRUE(Build("[experiment]\nblock_size = 5\nduration_s = 0.01\n"
+                      "[module ai]\nclass = analog_in\nsocket = 3\n"
+                      "[card 1]\nclock = virtual\n[card 3]\nclock = virtual\nai0 = codes 4095\n"));
+    EXPECT_EQ(E().run().end, RunEnd::Completed);
+    EXPECT_EQ(Sim().CallCount("Tk17StartSampling", 3), 1);
+    EXPECT_EQ(Sim().CallCount("Tk17StartSampling", 1), 0);
+    EXPECT_EQ(Stats("ai", 0).min, CodeVolts(4095));
+}
+
+TEST_F(RunnerTest, ASecondModuleOfAClassFindsTheCardTaken) {
+    EXPECT_FALSE(Build("[module a]\nclass = analog_in\n[module b]\nclass = analog_in\nsocket = 0\n"
+                       "[card 0]\nclock = virtual\n",
+                       false));
+    EXPECT_EQ(E().error().rfind("module b (line 3): no free card in socket 0 for class analog_in", 0), 0u)
+        << E().error();
+    ASSERT_FALSE(E().host().warnings().empty());
+    EXPECT_EQ(E().host().warnings().back().text, "使えるデバイスがありません");
+}
+
+}  // namespace
+}  // namespace runnertest

@@ -1,0 +1,113 @@
+// Analog settings of a worksheet applied through the setup dialog reach the
+// module: the range changes the volts of a code, the channel count and typed names
+// give the recording's columns, the buffer size reaches the card's mode; and what
+// the dialog shows afterwards is what was typed.
+#include "runner_support.h"
+
+#include "velk/module_setup.h"
+#include "velk/text.h"
+
+namespace runnertest {
+namespace {
+
+using velk::RunEnd;
+
+TEST_F(RunnerTest, TheFiveVoltRangeChangesTheVoltsOfKnownCodes) {
+    ASSERT_TRUE(Build("[experiment]\nblock_size = 3\nduration_s = 0.006\n"
+                      "[module ai]\nclass = analog_in\nrange = 5\n[record ai]\nfile = ai.csv\n"
+                      "[card 0]\nclock = virtual\nai0 = codes 0 2048 4095\n"));
+    EXPECT_EQ(E().run().end, RunEnd::Completed);
+    std::string error;
+    ASSERT_TRUE(E().writeRecordings(error)) << error;
+    Csv csv = ReadCsv(Out("ai.csv"));
+    ASSERT_EQ(csv.rows.size(), 6u);
+    const char* const expected[] = {"-5", "0", "4.99755859", "-5", "0", "4.99755859"};
+    for (size_t k = 0; k < 6; ++k) EXPECT_EQ(csv.rows[k][1], expected[k]) << k;
+    EXPECT_EQ(Stats("ai", 0).max, 4.99755859375);
+    EXPECT_EQ(Stats("ai", 0).min, -5.0);
+}
+
+TEST_F(RunnerTest, TheTenVoltRangeIsTheDefault) {
+    ASSERT_TRUE(Build("[experiment]\nblock_size = 3\nduration_s = 0.003\n"
+                      "[module ai]\nclass = analog_in\n"
+                      "[card 0]\nclock = virtual\nai0 = codes 0 2048 4095\n"));
+    EXPECT_EQ(E().run().end, RunEnd::Completed);
+    EXPECT_EQ(Stats("ai", 0).min, -10.0);
+    EXPECT_EQ(Stats("ai", 0).max, 9.9951171875);
+}
+
+const char kThreeNamed[] =
+    u8"[experiment]\nblock_size = 10\nduration_s = 0.05\n"
+    "[module ai]\nclass = analog_in\nchannels = 3\nname = Probe 3\ncomment = three typed names\n"
+    "range = 5\nbuffer = 1M\nchannel0 = Left\nchannel1 = 右チャンネル\nchannel2 = Back 20 characters..\n"
+    "[record ai]\nfile = ai.csv\n"
+    "[card 0]\nclock = virtual\n";
+
+TEST_F(RunnerTest, ThreeChannelsWithTypedNamesGiveThreeColumns) {
+    ASSERT_TRUE(Build(kThreeNamed));
+    ModuleRecord* m = E().module("ai");
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->outputCount, 3u);
+    ASSERT_FALSE(E().host().sizeChanges().empty());
+    EXPECT_EQ(E().host().sizeChanges().back().inputCount, 0u);
+    EXPECT_EQ(E().host().sizeChanges().back().outputCount, 3u);
+    EXPECT_STREQ(m->moduleName, "Probe 3");
+    EXPECT_STREQ(m->moduleComment, "three typed names");
+
+    // The dialog opened again shows what was typed and chosen.
+    velk::AnalogSettings shown;
+    std::string error;
+    ASSERT_TRUE(velk::readAnalogSettings(E().host(), m, shown, error)) << error;
+    EXPECT_EQ(shown.channels, 3u);
+    EXPECT_EQ(*shown.name, "Probe 3");
+    EXPECT_EQ(*shown.comment, "three typed names");
+    EXPECT_EQ(shown.range, 1);
+    EXPECT_EQ(shown.bufferIndex, 4);
+    EXPECT_EQ(shown.channelNames.at(0), "Left");
+    EXPECT_EQ(shown.channelNames.at(1), "右チャンネル") << velk::hexBytes(shown.channelNames.at(1));
+    EXPECT_EQ(shown.channelNames.at(2), "Back 20 characters..");
+
+    EXPECT_EQ(E().run().end, RunEnd::Completed);
+    ASSERT_TRUE(E().writeRecordings(error)) << error;
+    Csv csv = ReadCsv(Out("ai.csv"));
+    EXPECT_EQ(csv.header, (std::vector<std::string>{"time_s", "Left", u8"右チャンネル", "Back 20 characters.."}));
+    ASSERT_EQ(csv.rows.size(), 50u);
+    EXPECT_EQ(csv.rows[0].size(), 4u);
+}
+
+TEST_F(RunnerTest, TheBufferSizeChosenInTheListReachesTheCard) {
+    ASSERT_TRUE(Build("[experiment]\nblock_size = 10\nduration_s = 0.01\n"
+                      "[module ai]\nclass = analog_in\nbuffer = 8M\n[card 0]\nclock = virtual\n"));
+    ASSERT_TRUE(E().start());
+    Tk17Mode mode;
+    ASSERT_TRUE(Sim().GetMode(0, &mode));
+    EXPECT_EQ(mode.driverBufferSize, 8388608);
+    EXPECT_EQ(mode.range, 0);
+    E().stop();
+}
+
+TEST_F(RunnerTest, LessLowersTheChannelCount) {
+    ASSERT_TRUE(Build("[experiment]\nblock_size = 10\nduration_s = 0.01\n"
+                      "[module ai]\nclass = analog_in\nchannels = 5\n[card 0]\nclock = virtual\n"));
+    ModuleRecord* m = E().module("ai");
+    ASSERT_EQ(m->outputCount, 5u);
+    velk::AnalogSettings fewer;
+    fewer.channels = 2;
+    std::string error;
+    ASSERT_TRUE(velk::applyAnalogSettings(E().host(), m, fewer, error)) << error;
+    EXPECT_EQ(m->outputCount, 2u);
+    velk::AnalogSettings shown;
+    ASSERT_TRUE(velk::readAnalogSettings(E().host(), m, shown, error)) << error;
+    EXPECT_EQ(shown.channels, 2u);
+    EXPECT_EQ(shown.range, 0) << "untouched settings keep their defaults";
+    EXPECT_EQ(shown.bufferIndex, 2);
+}
+
+TEST_F(RunnerTest, AModuleWithoutSettingsNeverOpensTheSetupDialog) {
+    ASSERT_TRUE(Build("[module ai]\nclass = analog_in\n[card 0]\nclock = virtual\n"));
+    for (const std::string& e : E().host().events())
+        EXPECT_EQ(e.find("Tk17CtlDlg"), std::string::npos) << e;
+}
+
+}  // namespace
+}  // namespace runnertest

@@ -1,0 +1,101 @@
+// velk.exe run as a program: a small worksheet run to its end, a bad worksheet,
+// and the shipped demo given as a Unix path.
+#include "runner_support.h"
+
+#include "velk/host.h"
+
+namespace runnertest {
+namespace {
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Runs bin\velk.exe with the arguments; returns its exit code, output in `out`.
+int RunVelk(const std::string& arguments, std::string& out) {
+    // The desktop process starts with the first window of the session; made here, it
+    // does not inherit the pipe's write end from the child (and keep the pipe open).
+    GetDesktopWindow();
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return -1;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = writeEnd;
+    si.hStdError = writeEnd;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION pi = {};
+    std::string line = "\"" + velk::Host::exeDir() + "\\velk.exe\" " + arguments;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, velk::Host::exeDir().c_str(), &si,
+                        &pi)) {
+        CloseHandle(readEnd);
+        CloseHandle(writeEnd);
+        return -1;
+    }
+    CloseHandle(writeEnd);
+    char buffer[4096];
+    DWORD got = 0;
+    while (::ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got) out.append(buffer, got);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    CloseHandle(readEnd);
+    return static_cast<int>(code);
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+    std::ofstream f(path, std::ios::binary);
+    f << text;
+}
+
+TEST(VelkRun, ASmallWorksheetRunsToItsEndAndWritesItsCsv) {
+    const std::string dir = TempFolder("exe");
+    WriteText(dir + "\\small.vws",
+              u8"[experiment]\nblock_size = 20\nduration_s = 0.2\noutput_dir = rec\n"
+              "[module ai]\nclass = analog_in\nchannels = 2\nchannel0 = 正弦\n"
+              "[record ai]\nfile = small.csv\n"
+              "[card 0]\nclock = virtual\nai0 = sine amplitude=2 frequency=5\nai1 = dc offset=1.25\n");
+    std::string out;
+    EXPECT_EQ(RunVelk("run \"" + dir + "\\small.vws\"", out), 0) << out;
+    EXPECT_TRUE(Has(out, "summary: completed")) << out;
+    EXPECT_TRUE(Has(out, u8"正弦")) << out;
+    EXPECT_TRUE(Has(out, "warnings: none")) << out;
+    EXPECT_TRUE(Has(out, "live allocations after finish: 0")) << out;
+    EXPECT_FALSE(Has(out, "host error")) << out;
+    Csv csv = ReadCsv(dir + "\\rec\\small.csv");
+    EXPECT_EQ(csv.header, (std::vector<std::string>{"time_s", u8"正弦", "ch1"}));
+    ASSERT_EQ(csv.rows.size(), 200u);
+    EXPECT_EQ(csv.rows[0][2], "1.25");
+}
+
+TEST(VelkRun, ABadWorksheetNamesItsLineAndRunsNothing) {
+    const std::string dir = TempFolder("exe-bad");
+    WriteText(dir + "\\bad.vws", "[experiment]\nduration_s = soon\n");
+    std::string out;
+    EXPECT_EQ(RunVelk("run \"" + dir + "\\bad.vws\"", out), 2);
+    EXPECT_TRUE(Has(out, "error: bad.vws:2: duration_s: 'soon' is not a number")) << out;
+    EXPECT_FALSE(Has(out, "summary")) << out;
+    out.clear();
+    EXPECT_EQ(RunVelk("run", out), 2);
+    EXPECT_TRUE(Has(out, "run needs a worksheet file")) << out;
+}
+
+TEST(VelkRun, TheDemoRunsFromAUnixPath) {
+    const std::string dir = TempFolder("demo");
+    std::string out;
+    EXPECT_EQ(RunVelk("run " VELK_SOURCE_DIR "/worksheets/demo.vws --out \"" + dir + "\"", out), 0) << out;
+    EXPECT_TRUE(Has(out, "summary: completed")) << out;
+    EXPECT_TRUE(Has(out, " s: ai ")) << "progress lines: " << out;
+    Csv csv = ReadCsv(dir + "\\demo_ai.csv");
+    ASSERT_GE(csv.header.size(), 4u);
+    ASSERT_EQ(csv.rows.size(), 3000u);
+    for (size_t k = 0; k < csv.rows.size(); ++k) {
+        ASSERT_NEAR(strtod(csv.rows[k][0].c_str(), nullptr), k * 0.001, 1e-12) << k;
+        for (size_t c = 1; c < csv.header.size(); ++c) ASSERT_FALSE(csv.rows[k][c].empty()) << k << " " << c;
+    }
+}
+
+}  // namespace
+}  // namespace runnertest
