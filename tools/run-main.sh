@@ -8,7 +8,8 @@ tools/setup.sh
 cmake --preset win64 >/dev/null
 cmake --build --preset win64
 export WINEPREFIX=$here/build/wineprefix
-/usr/lib/wine/wineserver -p
+# A persistent server for fast starts; one may be running already (then this fails).
+/usr/lib/wine/wineserver -p 2>/dev/null || true
 tools/wine-run.sh cmd /c exit </dev/null >/dev/null 2>&1 || true
 worksheet=${1:-worksheets/demo.vws}
 cd build/win64/bin
