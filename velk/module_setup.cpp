@@ -214,14 +214,14 @@ ModuleRecord* createModuleOnSocket(Host& host, ModuleKind kind, std::optional<in
     return nullptr;
 }
 
-AnalogSettings analogSettingsOf(const ModuleSpec& spec) {
+AnalogSettings analogSettingsOf(const ModuleDef& def) {
     AnalogSettings s;
-    s.channels = spec.channels;
-    if (spec.name) s.name = utf8ToCp932(*spec.name);
-    if (spec.comment) s.comment = utf8ToCp932(*spec.comment);
-    s.range = spec.range;
-    s.bufferIndex = spec.bufferIndex;
-    for (const auto& n : spec.channelNames) s.channelNames[n.first] = utf8ToCp932(n.second);
+    s.channels = def.channels;
+    if (def.name) s.name = utf8ToCp932(*def.name);
+    if (def.comment) s.comment = utf8ToCp932(*def.comment);
+    s.range = def.range;
+    s.bufferIndex = def.bufferIndex;
+    for (const auto& n : def.channelNames) s.channelNames[n.first] = utf8ToCp932(n.second);
     return s;
 }
 

@@ -38,7 +38,7 @@ struct AnalogSettings {
 };
 
 // The worksheet's analog settings, texts converted to code page 932.
-AnalogSettings analogSettingsOf(const ModuleSpec& spec);
+AnalogSettings analogSettingsOf(const ModuleDef& def);
 
 // Opens the setup dialog (code 103) and applies the settings with the less/more
 // and channel buttons, the edit boxes, the radio buttons and the buffer-size combo

@@ -90,49 +90,49 @@ bool Experiment::prepare() {
         return false;
     }
     runs_.reserve(sheet_.modules.size());
-    for (const ModuleSpec& spec : sheet_.modules) {
+    for (const ModuleDef& def : sheet_.modules) {
         NewModule how;
-        if (spec.kind != ModuleKind::AnalogIn) {
+        if (def.kind != ModuleKind::AnalogIn) {
             // The digital classes keep the counts a new record arrives with.
-            if (spec.kind == ModuleKind::DigitalIn) how.outputCount = spec.channelCount();
-            else how.inputCount = spec.channelCount();
-            if (spec.name) how.name = utf8ToCp932(*spec.name);
-            if (spec.comment) how.comment = utf8ToCp932(*spec.comment);
+            if (def.kind == ModuleKind::DigitalIn) how.outputCount = def.channelCount();
+            else how.inputCount = def.channelCount();
+            if (def.name) how.name = utf8ToCp932(*def.name);
+            if (def.comment) how.comment = utf8ToCp932(*def.comment);
         }
         std::string why;
-        ModuleRecord* m = createModuleOnSocket(*host_, spec.kind, spec.socket, how, why);
+        ModuleRecord* m = createModuleOnSocket(*host_, def.kind, def.socket, how, why);
         if (!m) {
-            error_ = "module " + spec.id + " (line " + std::to_string(spec.line) + "): " + why;
+            error_ = "module " + def.id + " (line " + std::to_string(def.line) + "): " + why;
             return false;
         }
-        if (spec.kind == ModuleKind::AnalogIn) {
-            if (!applyAnalogSettings(*host_, m, analogSettingsOf(spec), why)) {
-                error_ = "module " + spec.id + ": the settings did not reach the setup dialog: " + why;
+        if (def.kind == ModuleKind::AnalogIn) {
+            if (!applyAnalogSettings(*host_, m, analogSettingsOf(def), why)) {
+                error_ = "module " + def.id + ": the settings did not reach the setup dialog: " + why;
                 return false;
             }
         }
         ModuleRun run;
-        run.spec = &spec;
+        run.def = &def;
         run.record = m;
-        if (isSource(spec.kind)) {
+        if (isSource(def.kind)) {
             for (uint32_t c = 0; c < m->outputCount; ++c) {
                 ChannelStats st;
-                st.label = spec.channelLabel(c);
+                st.label = def.channelLabel(c);
                 run.channels.push_back(st);
             }
         }
         runs_.push_back(std::move(run));
     }
-    for (const ConnectionSpec& c : sheet_.connections) {
+    for (const ConnectionDef& c : sheet_.connections) {
         if (!host_->connect(module(c.from), c.output, module(c.to), c.input)) {
             error_ = "line " + std::to_string(c.line) + ": cannot connect " + c.from + "." + std::to_string(c.output) +
                      " to " + c.to + "." + std::to_string(c.input);
             return false;
         }
     }
-    for (const RecordSpec& rec : sheet_.records)
+    for (const RecordDef& rec : sheet_.records)
         for (ModuleRun& run : runs_)
-            if (run.spec->id == rec.module) {
+            if (run.def->id == rec.module) {
                 run.recorded = true;
                 run.csvPath = recordingPath(rec);
                 run.columns.assign(run.channels.size(), {});
@@ -150,17 +150,17 @@ bool Experiment::prepare() {
 
 ModuleRecord* Experiment::module(const std::string& id) const {
     for (const ModuleRun& r : runs_)
-        if (r.spec->id == id) return r.record;
+        if (r.def->id == id) return r.record;
     return nullptr;
 }
 
 const ModuleRun* Experiment::moduleRun(const std::string& id) const {
     for (const ModuleRun& r : runs_)
-        if (r.spec->id == id) return &r;
+        if (r.def->id == id) return &r;
     return nullptr;
 }
 
-std::string Experiment::recordingPath(const RecordSpec& rec) const {
+std::string Experiment::recordingPath(const RecordDef& rec) const {
     if (isAbsolutePath(rec.file)) return windowsPath(rec.file);
     std::string dir = outputDirOverride_.empty() ? sheet_.resolve(sheet_.outputDir) : windowsPath(outputDirOverride_);
     if (dir.empty() || dir == ".") return rec.file;
@@ -255,7 +255,7 @@ bool Experiment::start() {
         host_->setRunning(0);
         host_->pump();
         report_.end = RunEnd::Refused;
-        report_.detail = "module " + runs_[i].spec->id + " refused to start";
+        report_.detail = "module " + runs_[i].def->id + " refused to start";
         collectWarnings();
         return false;
     }
@@ -292,7 +292,7 @@ bool Experiment::round() {
         host_->process(r.record);
         if (host_->stopRequested()) {
             report_.end = RunEnd::StoppedByModule;
-            report_.detail = "module " + r.spec->id + " stopped the experiment";
+            report_.detail = "module " + r.def->id + " stopped the experiment";
             stopped = true;
             break;
         }
@@ -376,7 +376,7 @@ void Experiment::progressLine(std::ostream& out, double elapsed) const {
         if (r.channels.empty()) continue;
         uint64_t least = UINT64_MAX;
         for (const ChannelStats& st : r.channels) least = std::min(least, st.samples);
-        out << " " << r.spec->id << " " << least << " samples/channel";
+        out << " " << r.def->id << " " << least << " samples/channel";
     }
     if (paused_) out << " (paused)";
     out << "\n";
@@ -426,9 +426,9 @@ void Experiment::printSummary(std::ostream& out) const {
         << fmt("%g", sheet_.durationS) << " s\n";
     char line[256];
     for (const ModuleRun& r : runs_) {
-        out << "module " << r.spec->id << " (" << kindName(r.spec->kind) << ", "
-            << (r.spec->kind == ModuleKind::DigitalOut ? r.record->inputCount : r.record->outputCount) << " channels";
-        if (r.spec->socket) out << ", socket " << *r.spec->socket;
+        out << "module " << r.def->id << " (" << kindName(r.def->kind) << ", "
+            << (r.def->kind == ModuleKind::DigitalOut ? r.record->inputCount : r.record->outputCount) << " channels";
+        if (r.def->socket) out << ", socket " << *r.def->socket;
         out << ")\n";
         if (r.channels.empty()) continue;
         snprintf(line, sizeof line, "  %-20s %7s %9s %11s %11s %11s %9s %9s %5s\n", "channel", "blocks", "samples",
@@ -487,8 +487,8 @@ int runWorksheet(const std::string& path, const HostOptions& options, const std:
         return 2;
     }
     for (const ModuleRun& r : e.modules()) {
-        out << "  " << r.spec->id << ": " << kindName(r.spec->kind) << ", "
-            << (r.spec->kind == ModuleKind::DigitalOut ? r.record->inputCount : r.record->outputCount)
+        out << "  " << r.def->id << ": " << kindName(r.def->kind) << ", "
+            << (r.def->kind == ModuleKind::DigitalOut ? r.record->inputCount : r.record->outputCount)
             << " channel(s)\n";
     }
     out << "running for " << fmt("%g", w.sheet.durationS) << " s\n";

@@ -38,7 +38,7 @@ struct ChannelStats {
 };
 
 struct ModuleRun {
-    const ModuleSpec* spec = nullptr;
+    const ModuleDef* def = nullptr;
     ModuleRecord* record = nullptr;
     std::vector<ChannelStats> channels;  // output channels (none for digital output)
     bool recorded = false;
@@ -114,7 +114,7 @@ public:
     const ModuleRun* moduleRun(const std::string& id) const;
     const std::vector<ModuleRun>& modules() const { return runs_; }
     // Where the recording of the module goes.
-    std::string recordingPath(const RecordSpec& rec) const;
+    std::string recordingPath(const RecordDef& rec) const;
     // Replaces the worksheet's output folder (relative paths then start there).
     void setOutputDir(const std::string& dir) { outputDirOverride_ = dir; }
     size_t liveAllocationsAfterFinish() const { return liveAfterFinish_; }

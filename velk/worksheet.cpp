@@ -32,13 +32,13 @@ const char* kindName(ModuleKind kind) {
 
 uint32_t maxChannelsOf(ModuleKind kind) { return kind == ModuleKind::AnalogIn ? 8 : 4; }
 
-std::string ModuleSpec::channelLabel(uint32_t i) const {
+std::string ModuleDef::channelLabel(uint32_t i) const {
     auto it = channelNames.find(i);
     return it != channelNames.end() ? it->second : "ch" + std::to_string(i);
 }
 
-const ModuleSpec* Worksheet::findModule(const std::string& id) const {
-    for (const ModuleSpec& m : modules)
+const ModuleDef* Worksheet::findModule(const std::string& id) const {
+    for (const ModuleDef& m : modules)
         if (m.id == id) return &m;
     return nullptr;
 }
@@ -189,7 +189,7 @@ private:
         } else if (kind == "module") {
             if (!validId(arg)) return fail(line, "[module NAME] needs a name of letters, digits, '_' or '-'");
             if (r_.sheet.findModule(arg)) return fail(line, "module '" + arg + "' defined twice");
-            ModuleSpec m;
+            ModuleDef m;
             m.id = arg;
             m.line = line;
             r_.sheet.modules.push_back(m);
@@ -199,9 +199,9 @@ private:
             section_ = Section::Connect;
         } else if (kind == "record") {
             if (!validId(arg)) return fail(line, "[record MODULE] needs the name of a module");
-            for (const RecordSpec& rec : r_.sheet.records)
+            for (const RecordDef& rec : r_.sheet.records)
                 if (rec.module == arg) return fail(line, "module '" + arg + "' recorded twice");
-            RecordSpec rec;
+            RecordDef rec;
             rec.module = arg;
             rec.line = line;
             r_.sheet.records.push_back(rec);
@@ -275,7 +275,7 @@ private:
     }
 
     bool moduleKey(const std::string& key, const std::string& value, int line) {
-        ModuleSpec& m = r_.sheet.modules.back();
+        ModuleDef& m = r_.sheet.modules.back();
         long long n = 0;
         if (key == "class") {
             const std::string v = lower(value);
@@ -329,10 +329,10 @@ private:
     }
 
     bool recordKey(const std::string& key, const std::string& value, int line) {
-        RecordSpec& rec = r_.sheet.records.back();
+        RecordDef& rec = r_.sheet.records.back();
         if (key == "file") {
             if (value.empty()) return fail(line, "file is empty");
-            for (const RecordSpec& other : r_.sheet.records)
+            for (const RecordDef& other : r_.sheet.records)
                 if (&other != &rec && lower(other.file) == lower(value))
                     return fail(line, "file '" + value + "' is written by another recorder");
             rec.file = value;
@@ -346,7 +346,7 @@ private:
     bool connection(const std::string& text, int line) {
         const size_t arrow = text.find("->");
         if (arrow == std::string::npos) return fail(line, "expected 'module.channel -> module.channel': " + text);
-        ConnectionSpec c;
+        ConnectionDef c;
         c.line = line;
         if (!endpoint(trim(text.substr(0, arrow)), c.from, c.output) ||
             !endpoint(trim(text.substr(arrow + 2)), c.to, c.input))
@@ -369,7 +369,7 @@ private:
         if (!r_.error.empty()) return;
         Worksheet& s = r_.sheet;
         for (size_t i = 0; i < s.modules.size(); ++i) {
-            const ModuleSpec& m = s.modules[i];
+            const ModuleDef& m = s.modules[i];
             if (!classSeen_[i]) {
                 fail(m.line, "[module " + m.id + "] has no class");
                 return;
@@ -391,9 +391,9 @@ private:
                     return;
                 }
         }
-        for (const ConnectionSpec& c : s.connections) {
-            const ModuleSpec* from = s.findModule(c.from);
-            const ModuleSpec* to = s.findModule(c.to);
+        for (const ConnectionDef& c : s.connections) {
+            const ModuleDef* from = s.findModule(c.from);
+            const ModuleDef* to = s.findModule(c.to);
             if (!from) { fail(c.line, "no module '" + c.from + "'"); return; }
             if (!to) { fail(c.line, "no module '" + c.to + "'"); return; }
             if (from->kind == ModuleKind::DigitalOut) { fail(c.line, "'" + c.from + "' has no output channels"); return; }
@@ -407,8 +407,8 @@ private:
                 return;
             }
         }
-        for (const RecordSpec& rec : s.records) {
-            const ModuleSpec* m = s.findModule(rec.module);
+        for (const RecordDef& rec : s.records) {
+            const ModuleDef* m = s.findModule(rec.module);
             if (!m) { fail(rec.line, "no module '" + rec.module + "' to record"); return; }
             if (m->kind == ModuleKind::DigitalOut) { fail(rec.line, "'" + rec.module + "' has no output channels to record"); return; }
             if (rec.file.empty()) { fail(rec.line, "[record " + rec.module + "] has no file"); return; }

@@ -22,7 +22,7 @@ const char* kindName(ModuleKind kind);
 // Most channels a module of the kind can have (8 analog, 4 digital).
 uint32_t maxChannelsOf(ModuleKind kind);
 
-struct ModuleSpec {
+struct ModuleDef {
     std::string id;  // the name after [module ...], used by [connect] and [record ...]
     int line = 0;    // line of the section header
     ModuleKind kind = ModuleKind::AnalogIn;
@@ -39,7 +39,7 @@ struct ModuleSpec {
     std::string channelLabel(uint32_t i) const;
 };
 
-struct ConnectionSpec {
+struct ConnectionDef {
     std::string from;
     uint32_t output = 0;
     std::string to;
@@ -47,7 +47,7 @@ struct ConnectionSpec {
     int line = 0;
 };
 
-struct RecordSpec {
+struct RecordDef {
     std::string module;
     std::string file;  // as written (relative to the output folder unless absolute)
     int line = 0;
@@ -64,11 +64,11 @@ struct Worksheet {
     std::string outputDir = ".";     // where recordings go, relative to baseDir
     std::string driverConfig;        // a card configuration file, relative to baseDir
     std::string cardText;            // [card N] / [fault] sections, verbatim
-    std::vector<ModuleSpec> modules;
-    std::vector<ConnectionSpec> connections;
-    std::vector<RecordSpec> records;
+    std::vector<ModuleDef> modules;
+    std::vector<ConnectionDef> connections;
+    std::vector<RecordDef> records;
 
-    const ModuleSpec* findModule(const std::string& id) const;
+    const ModuleDef* findModule(const std::string& id) const;
     // A path of the worksheet resolved against baseDir (absolute paths as they are).
     std::string resolve(const std::string& path) const;
 };

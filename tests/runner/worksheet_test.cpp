@@ -63,7 +63,7 @@ TEST(Worksheet, EveryKeyReachesItsField) {
     EXPECT_EQ(s.resolve(s.driverConfig), "Z:/sheets/card.ini");
 
     ASSERT_EQ(s.modules.size(), 3u);
-    const velk::ModuleSpec& ai = s.modules[0];
+    const velk::ModuleDef& ai = s.modules[0];
     EXPECT_EQ(ai.id, "ai");
     EXPECT_EQ(ai.line, 11);
     EXPECT_EQ(ai.kind, ModuleKind::AnalogIn);
