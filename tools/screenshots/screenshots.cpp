@@ -1,0 +1,155 @@
+// velk_screenshots: shows the extension's dialogs as a user meets them - device
+// selection when an analog input module is created, the analog input setup dialog
+// and its About box - in the Velk stand-in with the real extension on the simulated
+// card, and saves each dialog window as a PNG file.
+//
+//   velk_screenshots.exe [output folder]
+//
+// Writes devsel.png, analog_setup.png and about.png. Needs a graphics driver that
+// draws (the x11 driver under an X server; tools/screenshots.sh arranges that).
+#include "tools/screenshots/png_writer.h"
+#include "velk/host.h"
+#include "velk/ui_driver.h"
+
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kAnalogClass[] = "KA:MMTK17";
+const char kDeviceTitle[] = "ハードウェア選択";
+const char kSetupTitle[] = "VYT-TK17 アナログ入力";
+const char kAboutTitle[] = "このﾓｼﾞｭｰﾙについて";
+
+const char kCards[] =
+    "[card 0]\nio_address = 0x300\nclock = virtual\n"
+    "[card 2]\nio_address = 0x340\nclock = virtual\n";
+
+BOOL CALLBACK NeedsPaint(HWND child, LPARAM any) {
+    if (IsWindowVisible(child) && GetUpdateRect(child, nullptr, FALSE)) *reinterpret_cast<bool*>(any) = true;
+    return TRUE;
+}
+
+// Waits (a few seconds at most) until the window is shown and neither it nor any of
+// its children waits for painting: the dialog's thread paints when its queue is
+// empty, after everything posted to it.
+void WaitPainted(HWND window) {
+    for (int round = 0; round < 300; ++round) {
+        velk::ui::settle(window);
+        bool pending = !IsWindowVisible(window) || GetUpdateRect(window, nullptr, FALSE);
+        EnumChildWindows(window, NeedsPaint, reinterpret_cast<LPARAM>(&pending));
+        if (!pending && round > 2) return;
+        Sleep(10);
+    }
+}
+
+// Copies the window, frame included, from its window DC once it is fully painted.
+bool CaptureWindow(HWND window, const std::string& path) {
+    WaitPainted(window);
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+    WaitPainted(window);
+    RECT frame;
+    if (!GetWindowRect(window, &frame)) return false;
+    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC source = GetWindowDC(window);
+    HDC memory = CreateCompatibleDC(source);
+    HBITMAP dib = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (dib && bits) {
+        HGDIOBJ previous = SelectObject(memory, dib);
+        ok = BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY) != 0;
+        GdiFlush();
+        SelectObject(memory, previous);
+        if (ok) {
+            std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
+            const uint8_t* bgra = static_cast<const uint8_t*>(bits);
+            for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i) {
+                rgb[3 * i] = bgra[4 * i + 2];
+                rgb[3 * i + 1] = bgra[4 * i + 1];
+                rgb[3 * i + 2] = bgra[4 * i];
+            }
+            ok = shots::WritePng(path, width, height, rgb);
+        }
+    }
+    if (dib) DeleteObject(dib);
+    DeleteDC(memory);
+    ReleaseDC(window, source);
+    printf("%s %s (%d x %d)\n", ok ? "wrote" : "FAILED", path.c_str(), width, height);
+    return ok;
+}
+
+void Report(velk::ui::Operator& op, bool& allOk) {
+    if (!op.join()) {
+        printf("%s\n", op.report().c_str());
+        allOk = false;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string folder = argc > 1 ? argv[1] : ".";
+    SetEnvironmentVariableA("VYTTK17_CONFIG_TEXT", kCards);
+    velk::HostOptions options;
+    options.warnings = velk::WarningOutput::None;
+    velk::Host host(options);
+    if (!host.load() || host.setup() != 1) {
+        printf("the extension did not start: %s\n", host.loadError().c_str());
+        return 1;
+    }
+    bool allOk = true;
+
+    // Device selection, with the second card chosen so its details show.
+    ModuleRecord* module = nullptr;
+    {
+        velk::ui::Operator op([&](velk::ui::Operator& o) {
+            HWND dlg = o.waitFor(kDeviceTitle);
+            if (!dlg) return;
+            o.check(velk::ui::selectListLine(GetDlgItem(dlg, 103), 1) && velk::ui::settle(dlg), "choose a card");
+            o.check(CaptureWindow(dlg, folder + "/devsel.png"), "devsel.png");
+            o.check(velk::ui::selectListLine(GetDlgItem(dlg, 103), 0) && velk::ui::clickButton(dlg, IDOK), "OK");
+        });
+        velk::NewModule how;
+        how.outputCount = 3;
+        how.name = "アナログ1";
+        how.comment = "振動測定 加速度センサー";
+        module = host.createModule(kAnalogClass, how);
+        Report(op, allOk);
+    }
+    if (!module) {
+        printf("no module was created\n");
+        return 1;
+    }
+
+    // The setup dialog with channel 1 selected and named, then its About box.
+    {
+        velk::ui::Operator op([&](velk::ui::Operator& o) {
+            HWND dlg = o.waitFor(kSetupTitle);
+            if (!dlg) return;
+            o.check(velk::ui::clickButton(dlg, 23002 + 1) && velk::ui::settle(dlg), "channel 1");
+            o.check(velk::ui::typeText(GetDlgItem(dlg, 23021), "加速度 Y軸") && velk::ui::settle(dlg), "name");
+            o.check(CaptureWindow(dlg, folder + "/analog_setup.png"), "analog_setup.png");
+            o.check(velk::ui::clickButton(dlg, 1006), "version button");
+            HWND about = o.waitFor(kAboutTitle);
+            if (about) {
+                o.check(CaptureWindow(about, folder + "/about.png"), "about.png");
+                o.check(velk::ui::clickButton(about, IDOK) && velk::ui::settle(dlg), "About OK");
+            }
+            o.check(velk::ui::clickButton(dlg, IDCANCEL), "Cancel");
+        });
+        host.setupModule(module);
+        Report(op, allOk);
+    }
+    host.finish();
+    return allOk ? 0 : 1;
+}
