@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELK_BUILD_DIR:-$here/build}
 
 packages=(cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-          binutils-mingw-w64-x86-64 wine64 googletest xvfb x11-apps imagemagick fonts-ipafont-gothic
+          binutils-mingw-w64-x86-64 wine64 googletest xvfb x11-apps imagemagick fonts-ipafont-gothic fonts-wine
           locales)
 missing=()
 for p in "${packages[@]}"; do
