@@ -156,20 +156,20 @@ bool parseSignal(const std::string& text, SignalSpec& out, std::string& error)
         error = "missing signal kind";
         return false;
     }
-    SignalSpec spec;
-    if (!parseSignalKind(lower(w[0]), spec.kind)) {
+    SignalSpec gen;
+    if (!parseSignalKind(lower(w[0]), gen.kind)) {
         error = "unknown signal kind '" + w[0] + "' (dc, sine, square, triangle, ramp, noise, scan, codes)";
         return false;
     }
     for (size_t i = 1; i < w.size(); ++i) {
         size_t eq = w[i].find('=');
-        if (spec.kind == SignalKind::Codes) {
+        if (gen.kind == SignalKind::Codes) {
             uint16_t code;
             if (eq != std::string::npos || !parseCode(w[i], code)) {
                 error = "'" + w[i] + "' is not a code 0..4095";
                 return false;
             }
-            spec.codes.push_back(code);
+            gen.codes.push_back(code);
             continue;
         }
         if (eq == std::string::npos) {
@@ -178,16 +178,16 @@ bool parseSignal(const std::string& text, SignalSpec& out, std::string& error)
         }
         std::string name = lower(w[i].substr(0, eq));
         std::string value = w[i].substr(eq + 1);
-        bool integerParameter = spec.kind == SignalKind::Scan;
+        bool integerParameter = gen.kind == SignalKind::Scan;
         bool known;
         if (integerParameter) {
             known = name == "start" || name == "step";
         } else {
-            known = name == "offset" || (spec.kind != SignalKind::Dc &&
-                    (name == "amplitude" || (spec.kind == SignalKind::Noise
+            known = name == "offset" || (gen.kind != SignalKind::Dc &&
+                    (name == "amplitude" || (gen.kind == SignalKind::Noise
                                                  ? name == "seed"
                                                  : name == "frequency" || name == "phase" ||
-                                                       (spec.kind == SignalKind::Square && name == "duty"))));
+                                                       (gen.kind == SignalKind::Square && name == "duty"))));
         }
         if (!known) {
             error = "parameter '" + name + "' does not apply to " + lower(w[0]);
@@ -199,9 +199,9 @@ bool parseSignal(const std::string& text, SignalSpec& out, std::string& error)
                 error = "'" + value + "' is not a whole number (" + name + ")";
                 return false;
             }
-            if (name == "start") spec.start = v;
-            else if (name == "step") spec.step = v;
-            else spec.seed = static_cast<uint64_t>(v);
+            if (name == "start") gen.start = v;
+            else if (name == "step") gen.step = v;
+            else gen.seed = static_cast<uint64_t>(v);
             continue;
         }
         double v;
@@ -209,28 +209,28 @@ bool parseSignal(const std::string& text, SignalSpec& out, std::string& error)
             error = "'" + value + "' is not a number (" + name + ")";
             return false;
         }
-        if (name == "offset") spec.offset = v;
-        else if (name == "amplitude") spec.amplitude = v;
+        if (name == "offset") gen.offset = v;
+        else if (name == "amplitude") gen.amplitude = v;
         else if (name == "frequency") {
             if (v < 0) {
                 error = "frequency must not be negative";
                 return false;
             }
-            spec.frequency = v;
-        } else if (name == "phase") spec.phase = v;
+            gen.frequency = v;
+        } else if (name == "phase") gen.phase = v;
         else {
             if (v < 0 || v > 1) {
                 error = "duty must lie between 0 and 1";
                 return false;
             }
-            spec.duty = v;
+            gen.duty = v;
         }
     }
-    if (spec.kind == SignalKind::Codes && spec.codes.empty()) {
+    if (gen.kind == SignalKind::Codes && gen.codes.empty()) {
         error = "codes needs at least one code";
         return false;
     }
-    out = spec;
+    out = gen;
     return true;
 }
 
@@ -241,39 +241,39 @@ bool parseInput(const std::string& text, InputSpec& out, std::string& error)
         error = "missing input kind";
         return false;
     }
-    InputSpec spec;
+    InputSpec gen;
     std::string kind = lower(w[0]);
     if (kind == "fixed") {
-        spec.kind = InputKind::Fixed;
-        if (w.size() != 2 || !parseHexByte(w[1], spec.value)) {
+        gen.kind = InputKind::Fixed;
+        if (w.size() != 2 || !parseHexByte(w[1], gen.value)) {
             error = "fixed needs one hexadecimal byte, e.g. fixed 0A";
             return false;
         }
     } else if (kind == "counter") {
-        spec.kind = InputKind::Counter;
+        gen.kind = InputKind::Counter;
         for (size_t i = 1; i < w.size(); ++i) {
             std::string p = lower(w[i]);
-            if (p.compare(0, 6, "start=") != 0 || !parseHexByte(p.substr(6), spec.value)) {
+            if (p.compare(0, 6, "start=") != 0 || !parseHexByte(p.substr(6), gen.value)) {
                 error = "counter takes only start=<hexadecimal byte>, found '" + w[i] + "'";
                 return false;
             }
         }
     } else if (kind == "pattern") {
-        spec.kind = InputKind::Pattern;
+        gen.kind = InputKind::Pattern;
         for (size_t i = 1; i < w.size(); ++i) {
             uint8_t b;
             if (!parseHexByte(w[i], b)) {
                 error = "'" + w[i] + "' is not a hexadecimal byte";
                 return false;
             }
-            spec.pattern.push_back(b);
+            gen.pattern.push_back(b);
         }
-        if (spec.pattern.empty()) {
+        if (gen.pattern.empty()) {
             error = "pattern needs at least one byte";
             return false;
         }
     } else if (kind == "loopback") {
-        spec.kind = InputKind::Loopback;
+        gen.kind = InputKind::Loopback;
         if (w.size() != 1) {
             error = "loopback takes no parameters";
             return false;
@@ -282,7 +282,7 @@ bool parseInput(const std::string& text, InputSpec& out, std::string& error)
         error = "unknown input kind '" + w[0] + "' (fixed, counter, pattern, loopback)";
         return false;
     }
-    out = spec;
+    out = gen;
     return true;
 }
 

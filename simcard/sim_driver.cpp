@@ -24,7 +24,7 @@ constexpr size_t kOutputLogLimit = 1u << 20;
 constexpr int kNoSocket = kSockets;  // call-count column of calls without a valid socket
 
 struct Trigger {
-    TriggerSpec spec;
+    TriggerSpec gen;
     uint32_t calls = 0;
 };
 
@@ -143,24 +143,24 @@ bool enter(int op, uint32_t socket, int32_t* injectedError = nullptr)
     bool fails = false;
     int32_t error = 0;
     for (Trigger& t : g.triggers) {
-        if (t.spec.op != op) continue;
-        if (op != OpGetVersion && t.spec.socket != socket) continue;
+        if (t.gen.op != op) continue;
+        if (op != OpGetVersion && t.gen.socket != socket) continue;
         if (t.calls < UINT32_MAX) ++t.calls;
-        switch (t.spec.action) {
+        switch (t.gen.action) {
         case TriggerAction::Fail:
-            if (t.calls >= t.spec.fromCall) {
+            if (t.calls >= t.gen.fromCall) {
                 fails = true;
-                error = t.spec.errorCode;
+                error = t.gen.errorCode;
             }
             break;
         case TriggerAction::Pull:
-            if (t.calls == t.spec.fromCall) pull(t.spec.socket);
+            if (t.calls == t.gen.fromCall) pull(t.gen.socket);
             break;
         case TriggerAction::Overrun:
-            if (t.calls == t.spec.fromCall && g.cards[t.spec.socket].open) overrun(t.spec.socket);
+            if (t.calls == t.gen.fromCall && g.cards[t.gen.socket].open) overrun(t.gen.socket);
             break;
         case TriggerAction::Overflow:
-            if (t.calls == t.spec.fromCall && g.cards[t.spec.socket].open) overflow(t.spec.socket);
+            if (t.calls == t.gen.fromCall && g.cards[t.gen.socket].open) overflow(t.gen.socket);
             break;
         }
     }
@@ -567,18 +567,18 @@ int32_t WINAPI SimInjectFault(const char* operation, uint16_t socket, uint32_t f
     uint16_t s = op == OpGetVersion ? 0 : socket;
     g.triggers.erase(std::remove_if(g.triggers.begin(), g.triggers.end(),
                                     [&](const Trigger& t) {
-                                        return t.spec.action == TriggerAction::Fail && t.spec.op == op &&
-                                               t.spec.socket == s;
+                                        return t.gen.action == TriggerAction::Fail && t.gen.op == op &&
+                                               t.gen.socket == s;
                                     }),
                      g.triggers.end());
     if (fromCall > 0) {
-        TriggerSpec spec;
-        spec.action = TriggerAction::Fail;
-        spec.op = op;
-        spec.socket = s;
-        spec.fromCall = fromCall;
-        spec.errorCode = errorCode;
-        g.triggers.push_back(Trigger{spec, 0});
+        TriggerSpec gen;
+        gen.action = TriggerAction::Fail;
+        gen.op = op;
+        gen.socket = s;
+        gen.fromCall = fromCall;
+        gen.errorCode = errorCode;
+        g.triggers.push_back(Trigger{gen, 0});
     }
     return 1;
 }
@@ -710,14 +710,14 @@ int32_t WINAPI SimSetInput(uint16_t socket, const char* generatorSpec)
 {
     Lock lock;
     if (!validSocket(socket) || !g.cards[socket].config.present || !generatorSpec) return 0;
-    InputSpec spec;
+    InputSpec gen;
     std::string error;
-    if (!parseInput(generatorSpec, spec, error)) {
+    if (!parseInput(generatorSpec, gen, error)) {
         g.lastError = error;
         return 0;
     }
-    g.cards[socket].config.input = spec;
-    g.cards[socket].input.configure(spec);
+    g.cards[socket].config.input = gen;
+    g.cards[socket].input.configure(gen);
     return 1;
 }
 
@@ -725,13 +725,13 @@ int32_t WINAPI SimSetChannel(uint16_t socket, uint32_t channel, const char* gene
 {
     Lock lock;
     if (!validSocket(socket) || !g.cards[socket].config.present || channel >= kChannels || !generatorSpec) return 0;
-    SignalSpec spec;
+    SignalSpec gen;
     std::string error;
-    if (!parseSignal(generatorSpec, spec, error)) {
+    if (!parseSignal(generatorSpec, gen, error)) {
         g.lastError = error;
         return 0;
     }
-    g.cards[socket].config.channels[channel] = spec;
+    g.cards[socket].config.channels[channel] = gen;
     return 1;
 }
 

@@ -9,9 +9,9 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 // Fraction of the period reached at `seconds`, in [0, 1).
-double periodFraction(const SignalSpec& spec, double seconds)
+double periodFraction(const SignalSpec& gen, double seconds)
 {
-    double cycles = spec.frequency * seconds + spec.phase / 360.0;
+    double cycles = gen.frequency * seconds + gen.phase / 360.0;
     double p = cycles - floor(cycles);
     return p >= 1.0 ? 0.0 : p;
 }
@@ -40,27 +40,27 @@ uint16_t voltsToCode(double volts, int32_t range)
     return static_cast<uint16_t>(code);
 }
 
-double signalVolts(const SignalSpec& spec, double seconds, int channel, uint64_t scan)
+double signalVolts(const SignalSpec& gen, double seconds, int channel, uint64_t scan)
 {
-    double p = periodFraction(spec, seconds);
-    switch (spec.kind) {
+    double p = periodFraction(gen, seconds);
+    switch (gen.kind) {
     case SignalKind::Dc:
-        return spec.offset;
+        return gen.offset;
     case SignalKind::Sine:
-        return spec.offset + spec.amplitude * sin(2 * kPi * p);
+        return gen.offset + gen.amplitude * sin(2 * kPi * p);
     case SignalKind::Square:
-        return spec.offset + (p < spec.duty ? spec.amplitude : -spec.amplitude);
+        return gen.offset + (p < gen.duty ? gen.amplitude : -gen.amplitude);
     case SignalKind::Triangle: {
         // In phase with the sine: 0 at the start, peak at a quarter, trough at three quarters.
         double shape = p < 0.25 ? 4 * p : p < 0.75 ? 2 - 4 * p : 4 * p - 4;
-        return spec.offset + spec.amplitude * shape;
+        return gen.offset + gen.amplitude * shape;
     }
     case SignalKind::Ramp:
-        return spec.offset + spec.amplitude * (2 * p - 1);
+        return gen.offset + gen.amplitude * (2 * p - 1);
     case SignalKind::Noise: {
-        uint64_t h = splitmix64(spec.seed ^ splitmix64(scan * 8 + static_cast<uint64_t>(channel)));
+        uint64_t h = splitmix64(gen.seed ^ splitmix64(scan * 8 + static_cast<uint64_t>(channel)));
         double u = static_cast<double>(h >> 11) / 9007199254740992.0;  // [0, 1)
-        return spec.offset + spec.amplitude * (2 * u - 1);
+        return gen.offset + gen.amplitude * (2 * u - 1);
     }
     case SignalKind::Scan:
     case SignalKind::Codes:
@@ -69,33 +69,33 @@ double signalVolts(const SignalSpec& spec, double seconds, int channel, uint64_t
     return 0.0;
 }
 
-uint16_t sampleCode(const SignalSpec& spec, int32_t range, double seconds, int channel, uint64_t scan)
+uint16_t sampleCode(const SignalSpec& gen, int32_t range, double seconds, int channel, uint64_t scan)
 {
-    if (spec.kind == SignalKind::Scan) {
-        int64_t code = (spec.start + spec.step * static_cast<int64_t>(scan)) % 4096;
+    if (gen.kind == SignalKind::Scan) {
+        int64_t code = (gen.start + gen.step * static_cast<int64_t>(scan)) % 4096;
         return static_cast<uint16_t>(code < 0 ? code + 4096 : code);
     }
-    if (spec.kind == SignalKind::Codes)
-        return spec.codes.empty() ? 0 : spec.codes[scan % spec.codes.size()];
-    return voltsToCode(signalVolts(spec, seconds, channel, scan), range);
+    if (gen.kind == SignalKind::Codes)
+        return gen.codes.empty() ? 0 : gen.codes[scan % gen.codes.size()];
+    return voltsToCode(signalVolts(gen, seconds, channel, scan), range);
 }
 
-void InputPort::configure(const InputSpec& spec)
+void InputPort::configure(const InputSpec& gen)
 {
-    spec_ = spec;
+    gen_ = gen;
     reads_ = 0;
 }
 
 uint8_t InputPort::next(uint8_t lastOutput)
 {
     uint64_t n = reads_++;
-    switch (spec_.kind) {
+    switch (gen_.kind) {
     case InputKind::Fixed:
-        return spec_.value;
+        return gen_.value;
     case InputKind::Counter:
-        return static_cast<uint8_t>(spec_.value + n);
+        return static_cast<uint8_t>(gen_.value + n);
     case InputKind::Pattern:
-        return spec_.pattern.empty() ? 0 : spec_.pattern[n % spec_.pattern.size()];
+        return gen_.pattern.empty() ? 0 : gen_.pattern[n % gen_.pattern.size()];
     case InputKind::Loopback:
         return lastOutput;
     }

@@ -16,21 +16,21 @@ uint16_t voltsToCode(double volts, int32_t range);
 
 // Voltage of a voltage-producing generator at time `seconds`; `channel` and `scan`
 // select the noise value so that it depends on the time line only.
-double signalVolts(const SignalSpec& spec, double seconds, int channel, uint64_t scan);
+double signalVolts(const SignalSpec& gen, double seconds, int channel, uint64_t scan);
 
-// The code the card converts for `spec` at time `seconds` in scan `scan` of the run.
-uint16_t sampleCode(const SignalSpec& spec, int32_t range, double seconds, int channel, uint64_t scan);
+// The code the card converts for `gen` at time `seconds` in scan `scan` of the run.
+uint16_t sampleCode(const SignalSpec& gen, int32_t range, double seconds, int channel, uint64_t scan);
 
 // The digital input port of one card.
 class InputPort {
 public:
-    void configure(const InputSpec& spec);
+    void configure(const InputSpec& gen);
     // The byte the next read gives; `lastOutput` is the last byte written to the card's
     // output port (for loopback).
     uint8_t next(uint8_t lastOutput);
 
 private:
-    InputSpec spec_;
+    InputSpec gen_;
     uint64_t reads_ = 0;
 };
 
