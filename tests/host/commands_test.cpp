@@ -3,6 +3,7 @@
 #include "host_test_support.h"
 
 #include "velk/commands.h"
+#include "tests/support/run_velk.h"
 
 #include <sstream>
 
@@ -13,37 +14,7 @@ namespace {
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// Runs bin\velk.exe with the arguments; returns its exit code, output in `out`.
-int runVelk(const std::string& arguments, std::string& out) {
-    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return -1;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = writeEnd;
-    si.hStdError = writeEnd;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION pi = {};
-    std::string line = "\"" + Host::exeDir() + "\\velk.exe\" " + arguments;
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, Host::exeDir().c_str(), &si, &pi)) {
-        CloseHandle(readEnd);
-        CloseHandle(writeEnd);
-        return -1;
-    }
-    CloseHandle(writeEnd);
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got) out.append(buffer, got);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    CloseHandle(readEnd);
-    return static_cast<int>(code);
-}
+using velktest::RunVelk;
 
 }  // namespace
 
@@ -111,11 +82,11 @@ TEST(CommandLine, RefusedLinkMakesSetupReturnZero) {
 
 TEST(VelkExe, PrintsUtf8LinesWithPlainLineFeeds) {
     std::string out;
-    const int code = runVelk("--extension host_fake_ext.dll --driver-dir host-fake-driver setup", out);
+    const int code = RunVelk("--extension host_fake_ext.dll --driver-dir host-fake-driver setup", out);
     EXPECT_EQ(code, 0) << out;
     EXPECT_TRUE(has(out, "SetupVelkDLL: 1\n")) << out;
     EXPECT_FALSE(has(out, "\r")) << out;
     std::string usage;
-    EXPECT_EQ(runVelk("", usage), 2);
+    EXPECT_EQ(RunVelk("", usage), 2);
     EXPECT_TRUE(has(usage, "error: no command given")) << usage;
 }

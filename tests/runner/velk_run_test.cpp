@@ -3,47 +3,14 @@
 #include "runner_support.h"
 
 #include "velk/host.h"
+#include "tests/support/run_velk.h"
 
 namespace runnertest {
 namespace {
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// Runs bin\velk.exe with the arguments; returns its exit code, output in `out`.
-int RunVelk(const std::string& arguments, std::string& out) {
-    // The desktop process starts with the first window of the session; made here, it
-    // does not inherit the pipe's write end from the child (and keep the pipe open).
-    GetDesktopWindow();
-    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return -1;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = writeEnd;
-    si.hStdError = writeEnd;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    PROCESS_INFORMATION pi = {};
-    std::string line = "\"" + velk::Host::exeDir() + "\\velk.exe\" " + arguments;
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, velk::Host::exeDir().c_str(), &si,
-                        &pi)) {
-        CloseHandle(readEnd);
-        CloseHandle(writeEnd);
-        return -1;
-    }
-    CloseHandle(writeEnd);
-    char buffer[4096];
-    DWORD got = 0;
-    while (::ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got) out.append(buffer, got);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    CloseHandle(readEnd);
-    return static_cast<int>(code);
-}
+using velktest::RunVelk;
 
 void WriteText(const std::string& path, const std::string& text) {
     std::ofstream f(path, std::ios::binary);
