@@ -11,6 +11,20 @@ namespace velk {
 
 const char kDeviceDialogCaption[] = "ハードウェア選択";
 const char kAnalogDialogCaption[] = "VYT-TK17 アナログ入力";
+const char kDigitalInDialogCaption[] = "VYT-TK17 デジタル入力";
+const char kDigitalOutDialogCaption[] = "VYT-TK17 デジタル出力";
+
+const char* setupDialogCaption(ModuleKind kind) {
+    switch (kind) {
+        case ModuleKind::DigitalIn: return kDigitalInDialogCaption;
+        case ModuleKind::DigitalOut: return kDigitalOutDialogCaption;
+        default: return kAnalogDialogCaption;
+    }
+}
+
+uint32_t channelCountOf(const ModuleRecord* m, ModuleKind kind) {
+    return kind == ModuleKind::DigitalOut ? m->inputCount : m->outputCount;
+}
 
 namespace {
 
@@ -139,12 +153,12 @@ bool selectChannel(HWND dialog, uint32_t channel, std::string& why) {
 }
 
 // Runs `script` against the dialog that the setup code opens.
-bool withSetupDialog(Host& host, ModuleRecord* m, const std::function<bool(HWND, std::string&)>& script,
-                     std::string& error) {
+bool withSetupDialog(Host& host, ModuleRecord* m, ModuleKind kind,
+                     const std::function<bool(HWND, std::string&)>& script, std::string& error) {
     std::string why;
     bool done = false;
     ui::Operator op([&](ui::Operator& o) {
-        HWND dialog = o.waitFor(kAnalogDialogCaption);
+        HWND dialog = o.waitFor(setupDialogCaption(kind));
         if (!dialog) return;
         if (!waitVisible(dialog)) {
             o.fail("the setup dialog did not show");
@@ -214,8 +228,8 @@ ModuleRecord* createModuleOnSocket(Host& host, ModuleKind kind, std::optional<in
     return nullptr;
 }
 
-AnalogSettings analogSettingsOf(const ModuleDef& def) {
-    AnalogSettings s;
+ModuleSettings settingsOf(const ModuleDef& def) {
+    ModuleSettings s;
     s.channels = def.channels;
     if (def.name) s.name = utf8ToCp932(*def.name);
     if (def.comment) s.comment = utf8ToCp932(*def.comment);
@@ -225,9 +239,9 @@ AnalogSettings analogSettingsOf(const ModuleDef& def) {
     return s;
 }
 
-bool applyAnalogSettings(Host& host, ModuleRecord* m, const AnalogSettings& s, std::string& error) {
+bool applySettings(Host& host, ModuleRecord* m, ModuleKind kind, const ModuleSettings& s, std::string& error) {
     if (s.empty()) return true;
-    const uint32_t target = s.channels.value_or(m->outputCount);
+    const uint32_t target = s.channels.value_or(channelCountOf(m, kind));
     auto script = [&](HWND dialog, std::string& why) {
         // Channel count: less and more, one click per channel.
         for (int guard = 0; guard < 20; ++guard) {
@@ -250,6 +264,10 @@ bool applyAnalogSettings(Host& host, ModuleRecord* m, const AnalogSettings& s, s
             if (!selectChannel(dialog, n.first, why)) return false;
             if (!typeInto(dialog, kChannelNameBox, n.second, why)) return false;
         }
+        if ((s.range || s.bufferIndex) && kind != ModuleKind::AnalogIn) {
+            why = "only an analog input module has a range and a buffer size";
+            return false;
+        }
         if (s.range) {
             const int id = *s.range == 0 ? kRange10 : kRange5;
             if (!ui::clickButton(dialog, id) || !ui::settle(dialog) ||
@@ -265,26 +283,28 @@ bool applyAnalogSettings(Host& host, ModuleRecord* m, const AnalogSettings& s, s
         }
         return true;
     };
-    if (!withSetupDialog(host, m, script, error)) return false;
-    if (m->outputCount != target) {
-        error = "the module has " + std::to_string(m->outputCount) + " channels after OK instead of " +
+    if (!withSetupDialog(host, m, kind, script, error)) return false;
+    if (channelCountOf(m, kind) != target) {
+        error = "the module has " + std::to_string(channelCountOf(m, kind)) + " channels after OK instead of " +
                 std::to_string(target);
         return false;
     }
     return true;
 }
 
-bool readAnalogSettings(Host& host, ModuleRecord* m, AnalogSettings& out, std::string& error) {
-    out = AnalogSettings();
+bool readSettings(Host& host, ModuleRecord* m, ModuleKind kind, ModuleSettings& out, std::string& error) {
+    out = ModuleSettings();
     auto script = [&](HWND dialog, std::string& why) {
         const uint32_t count = activeChannelButtons(dialog);
         out.channels = count;
         out.name = ui::windowText(GetDlgItem(dialog, kModuleNameBox));
         out.comment = ui::windowText(GetDlgItem(dialog, kCommentBox));
-        if (ask(GetDlgItem(dialog, kRange10), BM_GETCHECK) == BST_CHECKED) out.range = 0;
-        else if (ask(GetDlgItem(dialog, kRange5), BM_GETCHECK) == BST_CHECKED) out.range = 1;
-        const LRESULT sel = ask(GetDlgItem(dialog, kBufferCombo), CB_GETCURSEL);
-        if (sel >= 0) out.bufferIndex = static_cast<int>(sel);
+        if (kind == ModuleKind::AnalogIn) {
+            if (ask(GetDlgItem(dialog, kRange10), BM_GETCHECK) == BST_CHECKED) out.range = 0;
+            else if (ask(GetDlgItem(dialog, kRange5), BM_GETCHECK) == BST_CHECKED) out.range = 1;
+            const LRESULT sel = ask(GetDlgItem(dialog, kBufferCombo), CB_GETCURSEL);
+            if (sel >= 0) out.bufferIndex = static_cast<int>(sel);
+        }
         for (uint32_t i = 0; i < count; ++i) {
             if (!selectChannel(dialog, i, why)) return false;
             out.channelNames[i] = ui::windowText(GetDlgItem(dialog, kChannelNameBox));
@@ -295,7 +315,7 @@ bool readAnalogSettings(Host& host, ModuleRecord* m, AnalogSettings& out, std::s
         }
         return true;
     };
-    return withSetupDialog(host, m, script, error);
+    return withSetupDialog(host, m, kind, script, error);
 }
 
 }  // namespace velk

@@ -91,25 +91,15 @@ bool Experiment::prepare() {
     }
     runs_.reserve(sheet_.modules.size());
     for (const ModuleDef& def : sheet_.modules) {
-        NewModule how;
-        if (def.kind != ModuleKind::AnalogIn) {
-            // The digital classes keep the counts a new record arrives with.
-            if (def.kind == ModuleKind::DigitalIn) how.outputCount = def.channelCount();
-            else how.inputCount = def.channelCount();
-            if (def.name) how.name = utf8ToCp932(*def.name);
-            if (def.comment) how.comment = utf8ToCp932(*def.comment);
-        }
         std::string why;
-        ModuleRecord* m = createModuleOnSocket(*host_, def.kind, def.socket, how, why);
+        ModuleRecord* m = createModuleOnSocket(*host_, def.kind, def.socket, NewModule(), why);
         if (!m) {
             error_ = "module " + def.id + " (line " + std::to_string(def.line) + "): " + why;
             return false;
         }
-        if (def.kind == ModuleKind::AnalogIn) {
-            if (!applyAnalogSettings(*host_, m, analogSettingsOf(def), why)) {
-                error_ = "module " + def.id + ": the settings did not reach the setup dialog: " + why;
-                return false;
-            }
+        if (!applySettings(*host_, m, def.kind, settingsOf(def), why)) {
+            error_ = "module " + def.id + ": the settings did not reach the setup dialog: " + why;
+            return false;
         }
         ModuleRun run;
         run.def = &def;

@@ -18,7 +18,6 @@ constexpr int32_t kLineFreeAtStop = 235;
 constexpr int32_t kLineFreeBeforeStart = 198;
 constexpr int32_t kLineRelease = 422;
 
-const char kRefusedCaption[] = "エラー";
 const char kDriverCaption[] = "VYT-TK17";
 
 void ReportDriverFailure(uint16_t socket, const char* format) {
@@ -74,7 +73,7 @@ int32_t Start(ModuleRecord* m) {
     ResetChannelStates(m, m->outputCount);
     const char* refusal = nullptr;
     if (DeriveSamplingMode(a, fGlobalMilliSecondsPerSample, m->outputCount, uiGlobalBlockSize, &refusal) == 0) {
-        ShowWarning(kRefusedCaption, refusal);
+        ShowWarning(kRefusalCaption, refusal);
         return 0;
     }
     // A start that follows a start without a stop reuses nothing: the earlier
@@ -139,7 +138,7 @@ int32_t DeriveSamplingMode(AnalogSettings* a, double periodMs, uint32_t channels
                            const char** refusal) {
     const double t = periodMs / channels;
     if (!isfinite(t)) {
-        *refusal = "サンプリング周期が不正です";
+        *refusal = kBadSamplePeriodText;
         return 0;
     }
     if (t * 10 < 0.9999 && channels > 1) {

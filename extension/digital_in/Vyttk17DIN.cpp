@@ -2,8 +2,10 @@
 
 #include "extension/card/devices.h"
 #include "extension/card/driver.h"
+#include "extension/digital_in/Tk17CtlDlgDIN.h"
 #include "extension/frame/classes.h"
 
+#include <math.h>
 #include <stdio.h>
 
 namespace {
@@ -47,12 +49,32 @@ void FillFromPort(ModuleRecord* m, uint32_t channel, float* samples, uint32_t co
 // A filled block goes to Velk once real time has reached its nominal end.
 int32_t ReleaseTimeReached(ModuleRecord* m, uint32_t channel, void*) {
     const uint32_t now = GetTickCount();
-    const double elapsed = static_cast<double>(m->channelData[channel]->samplesDone) * fGlobalMilliSecondsPerSample;
-    const uint32_t releaseAt = dwExperimentStartTimeTicks + static_cast<uint32_t>(static_cast<int64_t>(elapsed));
-    return now >= releaseAt;
+    const uint32_t releaseAt =
+        dwExperimentStartTimeTicks + NominalElapsedMs(m->channelData[channel]->samplesDone, fGlobalMilliSecondsPerSample);
+    return TickReached(now, releaseAt);
+}
+
+// The pacing needs a finite, non-negative period whose product with any sample
+// count stays finite.
+int32_t Start(ModuleRecord* m) {
+    const double period = fGlobalMilliSecondsPerSample;
+    if (!isfinite(period) || period < 0 || !isfinite(period * 4294967296.0)) {
+        ShowWarning(kRefusalCaption, kBadSamplePeriodText);
+        return 0;
+    }
+    ResetChannelStates(m, m->outputCount);
+    return 1;
 }
 
 }  // namespace
+
+uint32_t NominalElapsedMs(uint32_t samplesDone, double periodMs) {
+    const double elapsed = trunc(static_cast<double>(samplesDone) * periodMs);
+    if (!(elapsed >= 0) || !isfinite(elapsed)) return 0;
+    return static_cast<uint32_t>(static_cast<uint64_t>(fmod(elapsed, 4294967296.0)));
+}
+
+int32_t TickReached(uint32_t now, uint32_t due) { return static_cast<int32_t>(now - due) >= 0; }
 
 int32_t __cdecl DigitalInputProcessing(ModuleRecord* m) {
     if (m->outputGate == 0 || bExperimentIsPaused == 1) return 1;
@@ -74,12 +96,10 @@ int32_t __cdecl DigitalInputClassCallback(ModuleRecord* m, uint32_t code, int32_
             ReleaseDeviceSlot(DigitalArea(m)->socket, CLASS_DIGITAL_IN);
             return 1;
         case VELK_CODE_SETUP:
-            // The digital input setup dialog is not part of this build yet.
+            RunDigitalInputSetupDialog(m->ownerWindow);
             return 1;
         case VELK_CODE_DEVICE_CHECK: return CheckDeviceSlot(DigitalArea(m)->socket, CLASS_DIGITAL_IN);
-        case VELK_CODE_START:
-            ResetChannelStates(m, m->outputCount);
-            return 1;
+        case VELK_CODE_START: return Start(m);
         default: return PerformDefaultAction(m, code, value1, value2);
     }
 }

@@ -22,4 +22,12 @@ static_assert(sizeof(DigitalSettings) == 100 + sizeof(void*), "digital output pr
 
 constexpr uint32_t kDigitalMaxChannels = 4;
 
+// Milliseconds from the experiment start to the nominal end of `samplesDone`
+// samples, truncated, modulo 2^32 like the tick count (0 for a product that is not
+// a finite, non-negative number).
+uint32_t NominalElapsedMs(uint32_t samplesDone, double periodMs);
+// Whether tick count `now` has reached `due`, across the wrap of the tick count
+// (valid while the two are less than 2^31 ms apart).
+int32_t TickReached(uint32_t now, uint32_t due);
+
 inline DigitalSettings* DigitalArea(ModuleRecord* m) { return static_cast<DigitalSettings*>(m->privateData); }

@@ -3,6 +3,7 @@
 #include "extension/card/devices.h"
 #include "extension/card/driver.h"
 #include "extension/digital_in/Vyttk17DIN.h"
+#include "extension/digital_out/Tk17CtlDlgDOUT.h"
 #include "extension/frame/classes.h"
 
 #include <stdio.h>
@@ -90,7 +91,7 @@ int32_t __cdecl DigitalOutputClassCallback(ModuleRecord* m, uint32_t code, int32
             ReleaseDeviceSlot(DigitalArea(m)->socket, CLASS_DIGITAL_OUT);
             return 1;
         case VELK_CODE_SETUP:
-            // The digital output setup dialog is not part of this build yet.
+            RunDigitalOutputSetupDialog(m->ownerWindow);
             return 1;
         case VELK_CODE_DEVICE_CHECK: return CheckDeviceSlot(DigitalArea(m)->socket, CLASS_DIGITAL_OUT);
         case VELK_CODE_START: return Start(m);

@@ -2,6 +2,9 @@
 
 #include <stdio.h>
 
+const char kRefusalCaption[] = "エラー";
+const char kBadSamplePeriodText[] = "サンプリング周期が不正です";
+
 void ProduceChannelBlock(ModuleRecord* m, uint32_t channel, FillBlockSamples fill, BlockReleaseReady ready,
                          void* context, const char* sourceTag, int32_t line) {
     OutputChannel* out = m->outputChannels[channel];

@@ -25,5 +25,10 @@ void ResetChannelStates(ModuleRecord* m, uint32_t count);
 void ChannelAnimation(int32_t animationContext, uint32_t channel, int32_t phase);
 int32_t NextAnimationPhase(int32_t phase);
 
+// A sample period the classes cannot work with is refused at the start with
+// this text, under the caption "エラー".
+extern const char kRefusalCaption[];
+extern const char kBadSamplePeriodText[];
+
 // Default name of channel `index`: "ﾁｬﾝﾈﾙ <index>" into a 24-byte slot.
 void WriteDefaultChannelName(char* slot, uint32_t index);

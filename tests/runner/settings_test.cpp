@@ -55,9 +55,9 @@ TEST_F(RunnerTest, ThreeChannelsWithTypedNamesGiveThreeColumns) {
     EXPECT_STREQ(m->moduleComment, "three typed names");
 
     // The dialog opened again shows what was typed and chosen.
-    velk::AnalogSettings shown;
+    velk::ModuleSettings shown;
     std::string error;
-    ASSERT_TRUE(velk::readAnalogSettings(E().host(), m, shown, error)) << error;
+    ASSERT_TRUE(velk::readSettings(E().host(), m, velk::ModuleKind::AnalogIn, shown, error)) << error;
     EXPECT_EQ(shown.channels, 3u);
     EXPECT_EQ(*shown.name, "Probe 3");
     EXPECT_EQ(*shown.comment, "three typed names");
@@ -91,13 +91,13 @@ TEST_F(RunnerTest, LessLowersTheChannelCount) {
                       "[module ai]\nclass = analog_in\nchannels = 5\n[card 0]\nclock = virtual\n"));
     ModuleRecord* m = E().module("ai");
     ASSERT_EQ(m->outputCount, 5u);
-    velk::AnalogSettings fewer;
+    velk::ModuleSettings fewer;
     fewer.channels = 2;
     std::string error;
-    ASSERT_TRUE(velk::applyAnalogSettings(E().host(), m, fewer, error)) << error;
+    ASSERT_TRUE(velk::applySettings(E().host(), m, velk::ModuleKind::AnalogIn, fewer, error)) << error;
     EXPECT_EQ(m->outputCount, 2u);
-    velk::AnalogSettings shown;
-    ASSERT_TRUE(velk::readAnalogSettings(E().host(), m, shown, error)) << error;
+    velk::ModuleSettings shown;
+    ASSERT_TRUE(velk::readSettings(E().host(), m, velk::ModuleKind::AnalogIn, shown, error)) << error;
     EXPECT_EQ(shown.channels, 2u);
     EXPECT_EQ(shown.range, 0) << "untouched settings keep their defaults";
     EXPECT_EQ(shown.bufferIndex, 2);
