@@ -14,7 +14,7 @@ imports=$(i686-w64-mingw32-objdump -p "$dll" | sed -n 's/^\s*DLL Name: //p' | tr
 check "imports only system DLLs (got: $imports)" '[ "$imports" = "GDI32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL " ]'
 
 rc=$(i686-w64-mingw32-windres -i "$dll" -O rc 2>/dev/null)
-for name in TK17_DEVSEL TK17_ABOUT TK17_IN UX1_MENU BMP_TK17 BMP_TK17DI BMP_TK17DO ICO_TK17AD ICO_TK17DI ICO_TK17DO; do
+for name in TK17_DEVSEL TK17_ABOUT TK17_IN TK17_DI TK17_DO UX1_MENU BMP_TK17 BMP_TK17DI BMP_TK17DO ICO_TK17AD ICO_TK17DI ICO_TK17DO; do
   check "resource $name" 'grep -q "\"$name\"" <<<"$rc"'
 done
 check "string table (language 1041 = 17, 1)" 'grep -q "VYT-TK17 Module Version 2.10" <<<"$rc" && grep -q "LANGUAGE 17, 1" <<<"$rc"'

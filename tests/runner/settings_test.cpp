@@ -103,6 +103,70 @@ TEST_F(RunnerTest, LessLowersTheChannelCount) {
     EXPECT_EQ(shown.bufferIndex, 2);
 }
 
+// Digital modules are set through their own dialogs: counts, texts and channel
+// names typed into TK17_DI and TK17_DO, and the lines connected between them.
+TEST_F(RunnerTest, DigitalSettingsArriveThroughTheirDialogs) {
+    ASSERT_TRUE(Build(u8"[experiment]\nblock_size = 10\nduration_s = 0.03\n"
+                      "[module din]\nclass = digital_in\nchannels = 3\nname = Switches\ncomment = three lines\n"
+                      "channel0 = Door\nchannel2 = 非常停止\n"
+                      "[module dout]\nclass = digital_out\nchannels = 2\nname = Lamps\nchannel1 = Red\n"
+                      "[connect]\ndin.0 -> dout.0\ndin.2 -> dout.1\n"
+                      "[record din]\nfile = din.csv\n"
+                      "[card 0]\nclock = virtual\ndin = fixed 05\n"));
+    ModuleRecord* din = E().module("din");
+    ModuleRecord* dout = E().module("dout");
+    ASSERT_NE(din, nullptr);
+    ASSERT_NE(dout, nullptr);
+    EXPECT_EQ(din->outputCount, 3u);
+    EXPECT_EQ(dout->inputCount, 2u);
+    EXPECT_EQ(dout->outputCount, 0u);
+    EXPECT_STREQ(din->moduleName, "Switches");
+    EXPECT_STREQ(din->moduleComment, "three lines");
+    EXPECT_STREQ(dout->moduleName, "Lamps");
+    // Both working copies went through Velk's allocator: the dialogs were used.
+    EXPECT_EQ(E().host().allocator().liveCount(), 0u);
+    bool sawIn = false, sawOut = false;
+    for (const velk::AllocationEvent& e : E().host().allocator().events()) {
+        sawIn = sawIn || (e.tag == "Tk17CtlDlgDIN" && e.line == 72);
+        sawOut = sawOut || (e.tag == "Tk17CtlDlgDOUT" && e.line == 71);
+    }
+    EXPECT_TRUE(sawIn && sawOut);
+
+    velk::ModuleSettings shown;
+    std::string error;
+    ASSERT_TRUE(velk::readSettings(E().host(), din, velk::ModuleKind::DigitalIn, shown, error)) << error;
+    EXPECT_EQ(shown.channels, 3u);
+    EXPECT_EQ(shown.channelNames.at(0), "Door");
+    EXPECT_EQ(shown.channelNames.at(1), "ﾁｬﾝﾈﾙ 1") << "a channel the worksheet did not name";
+    EXPECT_EQ(shown.channelNames.at(2), "非常停止");
+    EXPECT_FALSE(shown.range) << "a digital dialog has no range";
+    ASSERT_TRUE(velk::readSettings(E().host(), dout, velk::ModuleKind::DigitalOut, shown, error)) << error;
+    EXPECT_EQ(shown.channels, 2u);
+    EXPECT_EQ(*shown.name, "Lamps");
+    EXPECT_EQ(shown.channelNames.at(1), "Red");
+
+    velk::RunReport r = E().run();
+    EXPECT_EQ(r.end, RunEnd::Completed) << r.detail;
+    // Line 0 carries 5 V (bit 0 of 0x05), line 2 too: both output lines are set.
+    SimApi sim = Sim();
+    const int32_t writes = sim.GetOutputLog(0, nullptr, 0);
+    ASSERT_GT(writes, 0);
+    std::vector<SimPortWrite> log(static_cast<size_t>(writes));
+    sim.GetOutputLog(0, log.data(), static_cast<uint32_t>(log.size()));
+    EXPECT_EQ(log.back().value, 0x03);
+    ASSERT_TRUE(E().writeRecordings(error)) << error;
+    EXPECT_EQ(ReadCsv(Out("din.csv")).header, (std::vector<std::string>{"time_s", "Door", "ch1", u8"非常停止"}));
+}
+
+TEST_F(RunnerTest, AnalogKeysCannotReachADigitalDialog) {
+    ASSERT_TRUE(Build("[module din]\nclass = digital_in\n[card 0]\nclock = virtual\n"));
+    velk::ModuleSettings s;
+    s.range = 1;
+    std::string error;
+    EXPECT_FALSE(velk::applySettings(E().host(), E().module("din"), velk::ModuleKind::DigitalIn, s, error));
+    EXPECT_EQ(error, "only an analog input module has a range and a buffer size");
+}
+
 TEST_F(RunnerTest, AModuleWithoutSettingsNeverOpensTheSetupDialog) {
     ASSERT_TRUE(Build("[module ai]\nclass = analog_in\n[card 0]\nclock = virtual\n"));
     for (const std::string& e : E().host().events())

@@ -1,11 +1,13 @@
 // velk_screenshots: shows the extension's dialogs as a user meets them - device
 // selection when an analog input module is created, the analog input setup dialog
-// and its About box - in the Velk stand-in with the real extension on the simulated
-// card, and saves each dialog window as a PNG file.
+// and its About box, the digital input and digital output setup dialogs - in the
+// Velk stand-in with the real extension on the simulated card, and saves each dialog
+// window as a PNG file.
 //
 //   velk_screenshots.exe [output folder]
 //
-// Writes devsel.png, analog_setup.png and about.png. Needs a graphics driver that
+// Writes devsel.png, analog_setup.png, about.png, digital_in_setup.png and
+// digital_out_setup.png. Needs a graphics driver that
 // draws (the x11 driver under an X server; tools/screenshots.sh arranges that).
 #include "tools/screenshots/png_writer.h"
 #include "velk/host.h"
@@ -19,8 +21,12 @@
 namespace {
 
 const char kAnalogClass[] = "KA:MMTK17";
+const char kDigitalInClass[] = "KA:MMTK17DI";
+const char kDigitalOutClass[] = "KA:MMTK17DO";
 const char kDeviceTitle[] = "ハードウェア選択";
 const char kSetupTitle[] = "VYT-TK17 アナログ入力";
+const char kDigitalInTitle[] = "VYT-TK17 デジタル入力";
+const char kDigitalOutTitle[] = "VYT-TK17 デジタル出力";
 const char kAboutTitle[] = "このﾓｼﾞｭｰﾙについて";
 
 const char kCards[] =
@@ -95,6 +101,32 @@ void Report(velk::ui::Operator& op, bool& allOk) {
     }
 }
 
+// Creates a module on the first listed card.
+ModuleRecord* CreateOnFirstCard(velk::Host& host, const char* classId, const velk::NewModule& how, bool& allOk) {
+    velk::ui::Operator op([&](velk::ui::Operator& o) {
+        HWND dlg = o.waitFor(kDeviceTitle);
+        if (dlg) o.check(velk::ui::clickButton(dlg, IDOK), "OK");
+    });
+    ModuleRecord* m = host.createModule(classId, how);
+    Report(op, allOk);
+    return m;
+}
+
+// Opens a digital module's setup dialog, names channel `channel` and saves the picture.
+void ShootDigital(velk::Host& host, ModuleRecord* m, const char* title, int channel, const char* name,
+                  const std::string& path, bool& allOk) {
+    velk::ui::Operator op([&](velk::ui::Operator& o) {
+        HWND dlg = o.waitFor(title);
+        if (!dlg) return;
+        o.check(velk::ui::clickButton(dlg, 23002 + channel) && velk::ui::settle(dlg), "channel");
+        o.check(velk::ui::typeText(GetDlgItem(dlg, 23021), name) && velk::ui::settle(dlg), "name");
+        o.check(CaptureWindow(dlg, path), path);
+        o.check(velk::ui::clickButton(dlg, IDCANCEL), "Cancel");
+    });
+    host.setupModule(m);
+    Report(op, allOk);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -150,6 +182,23 @@ int main(int argc, char** argv) {
         host.setupModule(module);
         Report(op, allOk);
     }
+    // The digital dialogs: three input lines and two output lines.
+    velk::NewModule in;
+    in.outputCount = 3;
+    in.name = "スイッチ";
+    in.comment = "扉と非常停止";
+    if (ModuleRecord* m = CreateOnFirstCard(host, kDigitalInClass, in, allOk))
+        ShootDigital(host, m, kDigitalInTitle, 2, "非常停止", folder + "/digital_in_setup.png", allOk);
+    else
+        allOk = false;
+    velk::NewModule out;
+    out.inputCount = 2;
+    out.name = "ランプ";
+    out.comment = "表示灯";
+    if (ModuleRecord* m = CreateOnFirstCard(host, kDigitalOutClass, out, allOk))
+        ShootDigital(host, m, kDigitalOutTitle, 1, "ランプ 赤", folder + "/digital_out_setup.png", allOk);
+    else
+        allOk = false;
     host.finish();
     return allOk ? 0 : 1;
 }
