@@ -4,8 +4,6 @@
 // experiment that starts or stops while the dialog is open.
 #include "tests/extension/fixture.h"
 
-#include <atomic>
-
 namespace exttest {
 namespace {
 
@@ -64,18 +62,7 @@ protected:
         memcpy(&p, Bytes(m) + 232, sizeof p);
         return p;
     }
-    // Lines of the dialog's working copy in the allocator's log: "Alloc 80", "Free 274".
-    std::vector<std::string> WorkingCopyLog() {
-        std::vector<std::string> log;
-        for (const velk::AllocationEvent& e : host().allocator().events()) {
-            if (e.tag != "Tk17CtlDlg") continue;
-            const char* kind = e.kind == velk::AllocationEvent::Kind::Alloc  ? "Alloc"
-                               : e.kind == velk::AllocationEvent::Kind::Free ? "Free"
-                                                                             : "Other";
-            log.push_back(std::string(kind) + " " + std::to_string(e.line) + " " + std::to_string(e.size));
-        }
-        return log;
-    }
+    std::vector<std::string> WorkingCopyLog() { return AllocationLog("Tk17CtlDlg"); }
 };
 
 TEST_F(AnalogDialog, OpensWithTheModulesSettings) {
@@ -420,24 +407,7 @@ TEST_F(AnalogDialog, NoMemoryForTheWorkingCopyEndsTheDialogSilently) {
     ASSERT_NE(m, nullptr);
     const std::string before = Area(m);
     host().allocator().failNext("Tk17CtlDlg", 80);
-    std::atomic<bool> returned(false);
-    int32_t result = 0;
-    {
-        // Watches for a dialog that should not stay: cancels it if it shows up.
-        Operator guard([&](Operator& op) {
-            while (!returned) {
-                HWND dlg = velk::ui::findWindow(kAnalogDialogTitle);
-                if (dlg && IsWindowVisible(dlg)) {
-                    op.fail("the dialog opened without a working copy");
-                    velk::ui::dismissDialogs(op.uiThread());
-                }
-                Sleep(5);
-            }
-        });
-        result = host().setupModule(m);
-        returned = true;
-        EXPECT_TRUE(guard.join()) << guard.report();
-    }
+    const int32_t result = RunSetupExpectingNoDialog(m, kAnalogDialogTitle);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(host().allocator().failedAllocations(), 1u);
     EXPECT_TRUE(host().warnings().empty());

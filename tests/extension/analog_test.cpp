@@ -36,20 +36,12 @@ protected:
         return CreateOnLine(kAnalog, 0, how);
     }
     AnalogArea Area(ModuleRecord* m) { return AnalogArea{static_cast<unsigned char*>(m->privateData)}; }
-    int32_t Start(ModuleRecord* m) {
-        host().setRunning(1);
-        return host().callClass(m, 106);
-    }
-    void Stop(ModuleRecord* m) {
-        EXPECT_EQ(host().callClass(m, 107), 1);
-        host().setRunning(0);
-    }
 };
 
 TEST_F(Analog, StartProgramsTheCardAndBlocksCarryNominalTime) {
     ModuleRecord* m = CreateAnalog(4, 1.0, 50);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     SimApi sim = Sim();
     Tk17Mode mode;
     ASSERT_TRUE(sim.GetMode(0, &mode));
@@ -81,7 +73,7 @@ TEST_F(Analog, StartProgramsTheCardAndBlocksCarryNominalTime) {
         }
     }
     for (uint32_t c = 0; c < 4; ++c) EXPECT_EQ(host().outputChannel(m, c)->outputMark, 0);
-    Stop(m);
+    StopRun(m);
     EXPECT_FALSE(sim.IsSampling(0));
     EXPECT_EQ(Area(m).Buffer(), nullptr);
     EXPECT_EQ(host().allocator().liveCount(), 0u);
@@ -92,7 +84,7 @@ TEST_F(Analog, StartProgramsTheCardAndBlocksCarryNominalTime) {
 TEST_F(Analog, DecimationTakesEveryFiftiethScan) {
     ModuleRecord* m = CreateAnalog(2, 10.0, 4);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     EXPECT_EQ(Area(m).Word(228), 50);
     EXPECT_EQ(Area(m).Word(240), 2 * 4 * 50);
     ASSERT_EQ(host().process(m), 1);
@@ -106,20 +98,20 @@ TEST_F(Analog, DecimationTakesEveryFiftiethScan) {
     }
     EXPECT_DOUBLE_EQ(ch1[1].startTime, 4 * 0.010);
     EXPECT_DOUBLE_EQ(ch1[1].sampleDistance, 0.010);
-    Stop(m);
+    StopRun(m);
 }
 
 TEST_F(Analog, ConversionPointsOfBothRanges) {
     ModuleRecord* m = CreateAnalog(1, 1.0, 3);
     ASSERT_NE(m, nullptr);
     ASSERT_TRUE(Sim().SetChannel(0, 0, "codes 0 2048 4095"));
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     ASSERT_EQ(host().process(m), 1);
-    Stop(m);
+    StopRun(m);
     Area(m).SetWord(200, 1);  // the setup dialog's ±5 V
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     ASSERT_EQ(host().process(m), 1);
-    Stop(m);
+    StopRun(m);
     std::vector<velk::ReleasedBlock> blocks = host().releasedBlocks(m, 0);
     ASSERT_EQ(blocks.size(), 2u);
     EXPECT_EQ(blocks[0].samples, (std::vector<float>{-10.0f, 0.0f, 9.9951171875f}));
@@ -130,7 +122,7 @@ TEST_F(Analog, ConversionPointsOfBothRanges) {
 TEST_F(Analog, PauseAndTheOutputGateStillReadTheCardAndDropTheData) {
     ModuleRecord* m = CreateAnalog(1, 1.0, 10);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     SimApi sim = Sim();
     ASSERT_EQ(host().process(m), 1);
     host().setPaused(1);
@@ -145,13 +137,13 @@ TEST_F(Analog, PauseAndTheOutputGateStillReadTheCardAndDropTheData) {
     ASSERT_EQ(blocks.size(), 2u);
     EXPECT_DOUBLE_EQ(blocks[1].startTime, 0.010) << "samplesDone did not advance while dropped";
     EXPECT_EQ(blocks[1].samples[0], static_cast<float>(ScanVolts(0, 30))) << "the fourth read's data";
-    Stop(m);
+    StopRun(m);
 }
 
 TEST_F(Analog, ABlockFilledAsAPauseBeginsIsHeldAndReleasedUnchanged) {
     ModuleRecord* m = CreateAnalog(2, 1.0, 5);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     // The pause begins while channel 0's block is released: channel 1's block
     // is already filled and must wait.
     int id = host().addRecorder(m, 0, [this](const velk::ReleasedBlock&) { host().setPaused(1); });
@@ -168,13 +160,13 @@ TEST_F(Analog, ABlockFilledAsAPauseBeginsIsHeldAndReleasedUnchanged) {
     EXPECT_DOUBLE_EQ(ch1[0].startTime, 0.0);
     EXPECT_EQ(ch1[0].samples[0], static_cast<float>(ScanVolts(1000, 0))) << "the first read's data, unchanged";
     EXPECT_EQ(host().releasedBlocks(m, 0).size(), 2u);
-    Stop(m);
+    StopRun(m);
 }
 
 TEST_F(Analog, AChannelWithoutABlockContinuesGaplessly) {
     ModuleRecord* m = CreateAnalog(1, 2.0, 500);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     ASSERT_EQ(host().process(m), 1);
     ASSERT_EQ(host().process(m), 1);
     host().exhaustPool(m, 0);
@@ -185,14 +177,14 @@ TEST_F(Analog, AChannelWithoutABlockContinuesGaplessly) {
     ASSERT_EQ(blocks.size(), 3u);
     EXPECT_DOUBLE_EQ(blocks[2].startTime, 2.0) << "1000 samples at 2 ms";
     EXPECT_DOUBLE_EQ(blocks[2].sampleDistance, 0.002);
-    Stop(m);
+    StopRun(m);
 }
 
 TEST_F(Analog, AnimationHookPhasesCycle) {
     ModuleRecord* m = CreateAnalog(1, 1.0, 1);
     ASSERT_NE(m, nullptr);
     host().setAnimation(1);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     std::vector<int32_t> phases;
     for (int i = 0; i < 22; ++i) {
         ASSERT_EQ(host().process(m), 1);
@@ -202,47 +194,47 @@ TEST_F(Analog, AnimationHookPhasesCycle) {
     EXPECT_EQ(phases[9], 10);
     EXPECT_EQ(phases[10], -9);
     EXPECT_EQ(phases[21], 2);
-    Stop(m);
+    StopRun(m);
 }
 
 TEST_F(Analog, RefusedRatesWarnWithoutAllocating) {
     ModuleRecord* m = CreateAnalog(2, 0.05, 10);
     ASSERT_NE(m, nullptr);
-    EXPECT_EQ(Start(m), 0);
+    EXPECT_EQ(StartRun(m), 0);
     host().setSamplePeriodMs(NAN);
-    EXPECT_EQ(Start(m), 0);
+    EXPECT_EQ(StartRun(m), 0);
     host().setSamplePeriodMs(1.0);
     host().setBlockSize(70000);
-    EXPECT_EQ(Start(m), 0);
+    EXPECT_EQ(StartRun(m), 0);
     std::vector<velk::Warning> w = host().warnings();
     ASSERT_EQ(w.size(), 3u);
     for (const velk::Warning& warning : w) EXPECT_EQ(warning.caption, "エラー");
     EXPECT_EQ(w[0].text, "チャンネルが複数ある場合は1チャンネル当たりのサンプリングレ－トを\r100μ秒以上になるように指定して下さい");
     EXPECT_EQ(EventIndex("Alloc|Vyttk17AD"), -1);
     EXPECT_EQ(Sim().CallCount("Tk17SetMode", -1), 0);
-    Stop(m);
+    StopRun(m);
 }
 
 TEST_F(Analog, AFailedAllocationIsReported) {
     ModuleRecord* m = CreateAnalog(1, 1.0, 10);
     ASSERT_NE(m, nullptr);
     host().allocator().failNext("Vyttk17AD", 200);
-    EXPECT_EQ(Start(m), 0);
+    EXPECT_EQ(StartRun(m), 0);
     ASSERT_EQ(host().warnings().size(), 1u);
     EXPECT_EQ(host().warnings()[0].caption, "VYT-TK17");
     EXPECT_EQ(host().warnings()[0].text, "バッファを確保できませんでした");
     EXPECT_EQ(host().process(m), 1);
-    Stop(m);
+    StopRun(m);
 }
 
 TEST_F(Analog, ASecondStartWithoutStopDoesNotLeak) {
     ModuleRecord* m = CreateAnalog(1, 1.0, 10);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     EXPECT_EQ(host().allocator().liveCount("Vyttk17AD"), 1u);
     EXPECT_GE(EventIndex("Free|Vyttk17AD|198"), 0) << "the first buffer is given back before the new one";
-    Stop(m);
+    StopRun(m);
 }
 
 // Driver failures: StopExperiment comes before the error code is fetched and
@@ -272,10 +264,10 @@ TEST_F(AnalogFailures, SetModeAndStartSamplingFailuresStopAndStillAnswerOne) {
         WatchStops();
         ASSERT_TRUE(Sim().InjectFault(op, 0, 1, 77));
         host().clearEvents();
-        EXPECT_EQ(Start(m), 1);
+        EXPECT_EQ(StartRun(m), 1);
         ExpectStoppedThenWarned("サンプリング開始に失敗しました\nエラーコード： 77", 0);
         EXPECT_EQ(host().allocator().liveCount("Vyttk17AD", 200), 1u) << "the buffer stays until the stop";
-        Stop(m);
+        StopRun(m);
         EXPECT_EQ(host().allocator().liveCount(), 0u);
         TearDown();
     }
@@ -290,7 +282,7 @@ TEST_F(AnalogFailures, StatusAndDataFailuresStopAndAnswerZero) {
         SCOPED_TRACE(c.first);
         ModuleRecord* m = CreateAnalog(2, 1.0, 10);
         ASSERT_NE(m, nullptr);
-        ASSERT_EQ(Start(m), 1);
+        ASSERT_EQ(StartRun(m), 1);
         ASSERT_EQ(host().process(m), 1);
         WatchStops();
         ASSERT_TRUE(Sim().InjectFault(c.first, 0, 1, 31));
@@ -298,7 +290,7 @@ TEST_F(AnalogFailures, StatusAndDataFailuresStopAndAnswerZero) {
         EXPECT_EQ(host().process(m), 0);
         ExpectStoppedThenWarned(c.second, 0);
         EXPECT_EQ(host().releasedBlocks(m, 0).size(), 1u);
-        Stop(m);
+        StopRun(m);
         TearDown();
     }
 }
@@ -306,7 +298,7 @@ TEST_F(AnalogFailures, StatusAndDataFailuresStopAndAnswerZero) {
 TEST_F(AnalogFailures, StatusBitsStopWithoutAMessageOfTheirOwn) {
     ModuleRecord* m = CreateAnalog(1, 1.0, 10);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     ASSERT_TRUE(Sim().TriggerOverrun(0));
     host().clearEvents();
     EXPECT_EQ(host().process(m), 0);
@@ -314,7 +306,7 @@ TEST_F(AnalogFailures, StatusBitsStopWithoutAMessageOfTheirOwn) {
     host().setRunning(0);
     host().pump();  // the driver's 1228 arrives as a window message
     EXPECT_EQ(host().warnings().back().text, "バッファオーバーラン");
-    Stop(m);
+    StopRun(m);
 }
 
 }  // namespace

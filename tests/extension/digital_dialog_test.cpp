@@ -4,8 +4,6 @@
 // the output dialog must leave as the experiment left it.
 #include "tests/extension/fixture.h"
 
-#include <atomic>
-
 namespace exttest {
 namespace {
 
@@ -61,17 +59,7 @@ protected:
         return std::string(slot, strnlen(slot, 24));
     }
     int32_t Dialog(ModuleRecord* m, DialogScript script) { return RunSetupDialog(m, std::move(script), F().title); }
-    std::vector<std::string> WorkingCopyLog() {
-        std::vector<std::string> log;
-        for (const velk::AllocationEvent& e : host().allocator().events()) {
-            if (e.tag != F().tag) continue;
-            const char* kind = e.kind == velk::AllocationEvent::Kind::Alloc  ? "Alloc"
-                               : e.kind == velk::AllocationEvent::Kind::Free ? "Free"
-                                                                             : "Other";
-            log.push_back(std::string(kind) + " " + std::to_string(e.line) + " " + std::to_string(e.size));
-        }
-        return log;
-    }
+    std::vector<std::string> WorkingCopyLog() { return AllocationLog(F().tag); }
     std::string Entry(int line) const { return std::to_string(line) + " " + std::to_string(F().areaSize); }
 };
 
@@ -223,23 +211,7 @@ TEST_P(DigitalDialog, NoMemoryForTheWorkingCopyEndsTheDialogSilently) {
     ASSERT_NE(m, nullptr);
     const std::string before = Area(m);
     host().allocator().failNext(F().tag, F().lineAllocate);
-    std::atomic<bool> returned(false);
-    int32_t result = 0;
-    {
-        Operator guard([&](Operator& op) {
-            while (!returned) {
-                HWND dlg = velk::ui::findWindow(GetParam().title);
-                if (dlg && IsWindowVisible(dlg)) {
-                    op.fail("the dialog opened without a working copy");
-                    velk::ui::dismissDialogs(op.uiThread());
-                }
-                Sleep(5);
-            }
-        });
-        result = host().setupModule(m);
-        returned = true;
-        EXPECT_TRUE(guard.join()) << guard.report();
-    }
+    const int32_t result = RunSetupExpectingNoDialog(m, GetParam().title);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(host().allocator().failedAllocations(), 1u);
     EXPECT_TRUE(host().warnings().empty());

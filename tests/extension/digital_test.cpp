@@ -24,14 +24,6 @@ protected:
             how.outputCount = channels;
         return CreateOnLine(classId, 0, how);
     }
-    int32_t Start(ModuleRecord* m) {
-        host().setRunning(1);
-        return host().callClass(m, 106);
-    }
-    void Stop(ModuleRecord* m) {
-        EXPECT_EQ(host().callClass(m, 107), 1);
-        host().setRunning(0);
-    }
     int32_t Reads() { return Sim().CallCount("Tk17InPort", 0); }
     // Puts the experiment start `ago` milliseconds before now (negative: in the future).
     void StartedAgo(int64_t ago) { host().setStartTicks(static_cast<uint32_t>(GetTickCount() - ago)); }
@@ -56,7 +48,7 @@ protected:
 TEST_F(Digital, InputLevelsComeFromTheBitsOfOneReadPerSampleAndChannel) {
     ModuleRecord* m = Create(kDigitalIn, 4, 1.0, 100);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     StartedAgo(1000000);
     for (int call = 0; call < 3; ++call) ASSERT_EQ(host().process(m), 1);
     EXPECT_EQ(Reads(), 3 * 4 * 100) << "the input port 0x0A is read once per sample of every channel";
@@ -75,13 +67,13 @@ TEST_F(Digital, InputLevelsComeFromTheBitsOfOneReadPerSampleAndChannel) {
         EXPECT_EQ(m->channelData[c]->samplesDone, 300u);
         EXPECT_EQ(m->channelData[c]->blockPending, 0u);
     }
-    Stop(m);
+    StopRun(m);
 }
 
 TEST_F(Digital, NothingIsReadWithoutChannelsWithTheGateClosedOrWhilePaused) {
     ModuleRecord* m = Create(kDigitalIn, 2, 1.0, 10);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     StartedAgo(1000000);
     m->outputGate = 0;
     EXPECT_EQ(host().process(m), 1);
@@ -96,14 +88,14 @@ TEST_F(Digital, NothingIsReadWithoutChannelsWithTheGateClosedOrWhilePaused) {
     EXPECT_EQ(Reads(), 0);
     EXPECT_TRUE(host().releasedBlocks(m, 0).empty());
     EXPECT_EQ(m->channelData[0]->samplesDone, 0u);
-    Stop(m);
+    StopRun(m);
 }
 
 // With 10 samples of 100 ms a block covers 1 s: the k-th block goes at start + k s.
 TEST_F(Digital, AFilledBlockWaitsForTheNominalEndOfItsSamples) {
     ModuleRecord* m = Create(kDigitalIn, 1, 100.0, 10);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     StartedAgo(500);
     ASSERT_EQ(host().process(m), 1);
     EXPECT_EQ(m->channelData[0]->blockPending, 1u) << "filled at once, due 500 ms from now";
@@ -126,7 +118,7 @@ TEST_F(Digital, AFilledBlockWaitsForTheNominalEndOfItsSamples) {
     ASSERT_EQ(host().process(m), 1);
     ASSERT_EQ(host().releasedBlocks(m, 0).size(), 2u);
     EXPECT_DOUBLE_EQ(host().releasedBlocks(m, 0)[1].startTime, 1.0);
-    Stop(m);
+    StopRun(m);
 }
 
 // An experiment that started 12 days ago, before the tick count passed 2^32: its
@@ -135,7 +127,7 @@ TEST_F(Digital, AFilledBlockWaitsForTheNominalEndOfItsSamples) {
 TEST_F(Digital, TheReleaseRuleHoldsAcrossTheWrapOfTheTickCount) {
     ModuleRecord* m = Create(kDigitalIn, 1, 100.0, 10);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     const uint32_t now = GetTickCount();
     ASSERT_LT(now, 0x40000000u - 100000u) << "this machine's tick count is too far on for the scenario";
     const uint32_t twelveDays = 0x40000000u;
@@ -150,13 +142,13 @@ TEST_F(Digital, TheReleaseRuleHoldsAcrossTheWrapOfTheTickCount) {
     EXPECT_EQ(host().process(m), 1);
     EXPECT_EQ(host().releasedBlocks(m, 0).size(), 1u);
     EXPECT_EQ(m->channelData[0]->blockPending, 1u);
-    Stop(m);
+    StopRun(m);
 }
 
 TEST_F(Digital, BlockSizeZeroReleasesEmptyBlocksWithoutReading) {
     ModuleRecord* m = Create(kDigitalIn, 2, 1.0, 0);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     StartedAgo(10);
     ASSERT_EQ(host().process(m), 1);
     EXPECT_EQ(Reads(), 0);
@@ -164,13 +156,13 @@ TEST_F(Digital, BlockSizeZeroReleasesEmptyBlocksWithoutReading) {
         ASSERT_EQ(host().releasedBlocks(m, c).size(), 1u);
         EXPECT_EQ(host().releasedBlocks(m, c)[0].sampleCount, 0);
     }
-    Stop(m);
+    StopRun(m);
 }
 
 TEST_F(Digital, AChannelWithoutABlockFromVelkStaysGapless) {
     ModuleRecord* m = Create(kDigitalIn, 1, 1.0, 50);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     StartedAgo(1000000);
     ASSERT_EQ(host().process(m), 1);
     host().exhaustPool(m, 0);
@@ -181,7 +173,7 @@ TEST_F(Digital, AChannelWithoutABlockFromVelkStaysGapless) {
     ASSERT_EQ(host().process(m), 1);
     ASSERT_EQ(host().releasedBlocks(m, 0).size(), 2u);
     EXPECT_DOUBLE_EQ(host().releasedBlocks(m, 0)[1].startTime, 0.05);
-    Stop(m);
+    StopRun(m);
 }
 
 // A period that is not a number, infinite, negative, or so large that its product
@@ -193,7 +185,7 @@ TEST_F(Digital, AnUnusableSamplePeriodIsRefusedAtStart) {
                           1e300};
     for (double period : bad) {
         host().setSamplePeriodMs(period);
-        EXPECT_EQ(Start(m), 0) << period;
+        EXPECT_EQ(StartRun(m), 0) << period;
         host().setRunning(0);
     }
     std::vector<velk::Warning> warnings = host().warnings();
@@ -203,14 +195,14 @@ TEST_F(Digital, AnUnusableSamplePeriodIsRefusedAtStart) {
         EXPECT_EQ(w.text, "サンプリング周期が不正です");
     }
     host().setSamplePeriodMs(0.0);
-    EXPECT_EQ(Start(m), 1) << "a period of 0 releases every block at once";
-    Stop(m);
+    EXPECT_EQ(StartRun(m), 1) << "a period of 0 releases every block at once";
+    StopRun(m);
 }
 
 TEST_F(Digital, AFailedReadStopsTheExperimentAndTheBlockStillGoes) {
     ModuleRecord* m = Create(kDigitalIn, 2, 1.0, 3);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     StartedAgo(1000000);
     ASSERT_EQ(Sim().InjectFault("Tk17InPort", 0, 5, 77), 1);  // channel 1's second read
     ASSERT_EQ(host().process(m), 1);
@@ -224,7 +216,7 @@ TEST_F(Digital, AFailedReadStopsTheExperimentAndTheBlockStillGoes) {
     ASSERT_EQ(host().releasedBlocks(m, 1).size(), 1u);
     EXPECT_EQ(host().releasedBlocks(m, 1)[0].samples[0], 5.0f);
     EXPECT_EQ(host().releasedBlocks(m, 1)[0].samples[2], 5.0f);
-    Stop(m);
+    StopRun(m);
 }
 
 // ---- digital output
@@ -232,7 +224,7 @@ TEST_F(Digital, AFailedReadStopsTheExperimentAndTheBlockStillGoes) {
 TEST_F(Digital, OutputBitsFollowTheSamplesInChannelOrder) {
     ModuleRecord* m = Create(kDigitalOut, 2, 1.0, 3);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     ASSERT_TRUE(host().pushInputBlock(m, 0, Block({5.0f, 0.0f, 5.0f})));
     ASSERT_TRUE(host().pushInputBlock(m, 1, Block({0.0f, 5.0f, 5.0f})));
     ASSERT_EQ(host().process(m), 1);
@@ -242,38 +234,38 @@ TEST_F(Digital, OutputBitsFollowTheSamplesInChannelOrder) {
     EXPECT_EQ(released[0].channel, 0u);
     EXPECT_EQ(released[0].tag, "Vyttk17DOUT");
     EXPECT_EQ(released[0].line, 336);
-    Stop(m);
+    StopRun(m);
     EXPECT_EQ(host().allocator().liveCount("Vyttk17DOUT"), 0u);
 }
 
 TEST_F(Digital, FiveVoltsOrMoreIsOneAndAnythingElseZero) {
     ModuleRecord* m = Create(kDigitalOut, 3, 1.0, 5);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     const float nan = std::numeric_limits<float>::quiet_NaN();
     ASSERT_TRUE(host().pushInputBlock(m, 2, Block({4.999f, 5.0f, -7.0f, nan, 1e30f})));
     ASSERT_EQ(host().process(m), 1);
     EXPECT_EQ(PortBytes(), (std::vector<uint8_t>{0x00, 0x04, 0x00, 0x00, 0x04}));
-    Stop(m);
+    StopRun(m);
 }
 
 TEST_F(Digital, OutputBlocksBeyondTheBlockSizeOrEmptyAndAFifthChannel) {
     ModuleRecord* m = Create(kDigitalOut, 5, 1.0, 2);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     ASSERT_TRUE(host().pushInputBlock(m, 0, Block({5.0f, 5.0f, 5.0f, 5.0f})));  // longer than the block size
     ASSERT_TRUE(host().pushInputBlock(m, 1, Block({})));                         // empty
     ASSERT_TRUE(host().pushInputBlock(m, 4, Block({5.0f, 5.0f})));               // no line of its own
     ASSERT_EQ(host().process(m), 1);
     EXPECT_EQ(PortBytes(), (std::vector<uint8_t>{0x01, 0x01, 0x01, 0x01}));
     EXPECT_EQ(host().inputReleases(m).size(), 3u) << "every block is given back whole";
-    Stop(m);
+    StopRun(m);
 }
 
 TEST_F(Digital, FourChannelsInOneCallLeaveTheirLevelsInTheLastByte) {
     ModuleRecord* m = Create(kDigitalOut, 4, 1.0, 3);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     for (uint32_t c = 0; c < 4; ++c) {
         const float v = (c % 2 == 0) ? 5.0f : 0.0f;
         ASSERT_TRUE(host().pushInputBlock(m, c, Block({v, v, v})));
@@ -286,13 +278,13 @@ TEST_F(Digital, FourChannelsInOneCallLeaveTheirLevelsInTheLastByte) {
     ASSERT_TRUE(host().pushInputBlock(m, 1, Block({5.0f})));
     ASSERT_EQ(host().process(m), 1);
     EXPECT_EQ(PortBytes().back(), 0x07);
-    Stop(m);
+    StopRun(m);
 }
 
 TEST_F(Digital, WhilePausedNoBlockIsTakenAndNothingWritten) {
     ModuleRecord* m = Create(kDigitalOut, 1, 1.0, 2);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     ASSERT_TRUE(host().pushInputBlock(m, 0, Block({5.0f, 5.0f})));
     host().setPaused(1);
     ASSERT_EQ(host().process(m), 1);
@@ -301,13 +293,13 @@ TEST_F(Digital, WhilePausedNoBlockIsTakenAndNothingWritten) {
     host().setPaused(0);
     ASSERT_EQ(host().process(m), 1);
     EXPECT_EQ(PortBytes().size(), 2u);
-    Stop(m);
+    StopRun(m);
 }
 
 TEST_F(Digital, AFailedWriteStopsTheExperimentAndTheRestIsStillWritten) {
     ModuleRecord* m = Create(kDigitalOut, 1, 1.0, 3);
     ASSERT_NE(m, nullptr);
-    ASSERT_EQ(Start(m), 1);
+    ASSERT_EQ(StartRun(m), 1);
     ASSERT_EQ(Sim().InjectFault("Tk17OutPort", 0, 3, 55), 1);
     ASSERT_TRUE(host().pushInputBlock(m, 0, Block({5.0f, 5.0f, 5.0f})));
     ASSERT_EQ(host().process(m), 1);
@@ -319,21 +311,21 @@ TEST_F(Digital, AFailedWriteStopsTheExperimentAndTheRestIsStillWritten) {
     EXPECT_EQ(warnings[0].text, "データ出力に失敗しました\nエラーコード 55\nソケット番号 0\n");
     EXPECT_EQ(PortBytes().size(), 2u) << "the third write failed";
     EXPECT_EQ(host().inputReleases(m).size(), 1u);
-    Stop(m);
+    StopRun(m);
 }
 
 TEST_F(Digital, NoMemoryForTheOutputBufferRefusesTheStart) {
     ModuleRecord* m = Create(kDigitalOut, 1, 1.0, 3);
     ASSERT_NE(m, nullptr);
     host().allocator().failNext("Vyttk17DOUT", 154);
-    EXPECT_EQ(Start(m), 0);
+    EXPECT_EQ(StartRun(m), 0);
     ASSERT_EQ(host().warnings().size(), 1u);
     EXPECT_EQ(host().warnings()[0].caption, "VYT-TK17 D-Out:エラー");
     EXPECT_EQ(host().warnings()[0].text, "出力バッファ確保を失敗しました");
     ASSERT_TRUE(host().pushInputBlock(m, 0, Block({5.0f})));
     EXPECT_EQ(host().process(m), 1) << "no buffer: nothing to write into";
     EXPECT_TRUE(PortBytes().empty());
-    Stop(m);
+    StopRun(m);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <string.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -233,6 +234,50 @@ protected:
         const int32_t result = host_->setupModule(m);
         EXPECT_TRUE(op.join()) << op.report();
         return result;
+    }
+
+    // Runs the setup code while watching for a dialog with `title` that should not
+    // stay on screen (it is dismissed and the test fails if it shows). Gives the
+    // class callback's result.
+    int32_t RunSetupExpectingNoDialog(ModuleRecord* m, const char* title) {
+        std::atomic<bool> returned(false);
+        velk::ui::Operator guard([&](velk::ui::Operator& op) {
+            while (!returned) {
+                HWND dlg = velk::ui::findWindow(title);
+                if (dlg && IsWindowVisible(dlg)) {
+                    op.fail(std::string("a dialog showed: ") + title);
+                    velk::ui::dismissDialogs(op.uiThread());
+                }
+                Sleep(5);
+            }
+        });
+        const int32_t result = host_->setupModule(m);
+        returned = true;
+        EXPECT_TRUE(guard.join()) << guard.report();
+        return result;
+    }
+
+    // The allocator's log for one source tag: "Alloc 80 256", "Free 274 256".
+    std::vector<std::string> AllocationLog(const std::string& tag) {
+        std::vector<std::string> log;
+        for (const velk::AllocationEvent& e : host_->allocator().events()) {
+            if (e.tag != tag) continue;
+            const char* kind = e.kind == velk::AllocationEvent::Kind::Alloc  ? "Alloc"
+                               : e.kind == velk::AllocationEvent::Kind::Free ? "Free"
+                                                                             : "Other";
+            log.push_back(std::string(kind) + " " + std::to_string(e.line) + " " + std::to_string(e.size));
+        }
+        return log;
+    }
+
+    // An experiment start and stop as Velk makes them for one module.
+    int32_t StartRun(ModuleRecord* m) {
+        host_->setRunning(1);
+        return host_->callClass(m, 106);
+    }
+    void StopRun(ModuleRecord* m) {
+        EXPECT_EQ(host_->callClass(m, 107), 1);
+        host_->setRunning(0);
     }
 
     // Position of the first event starting with `prefix`, or -1.
