@@ -1,6 +1,7 @@
 #include "extension/analog/Vyttk17AD.h"
 
 #include "extension/analog/Tk17CtlDlg.h"
+#include "extension/analog/conversion.h"
 #include "extension/card/devices.h"
 #include "extension/card/driver.h"
 #include "extension/frame/classes.h"
@@ -100,16 +101,10 @@ struct ReadContext {
 
 void FillFromBuffer(ModuleRecord*, uint32_t channel, float* samples, uint32_t count, void* context) {
     const ReadContext* read = static_cast<const ReadContext*>(context);
-    const uint16_t* source = read->buffer + channel;
-    for (uint32_t j = 0; j < count; ++j) samples[j] = static_cast<float>(RawToVolts(source[read->stride * j], read->range));
+    ConvertCodes(read->buffer + channel, read->stride, count, read->range, samples);
 }
 
 }  // namespace
-
-double RawToVolts(uint16_t raw, int32_t range) {
-    const double span = range == 0 ? 20.0 : 10.0;
-    return static_cast<double>(raw) * span / 4096.0 - span / 2.0;
-}
 
 void FormatNumber(char* text, size_t size, double value, int digits) {
     char format[16] = "%.";

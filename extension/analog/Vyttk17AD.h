@@ -4,6 +4,7 @@
 #pragma once
 
 #include "abi/tk17_abi.h"
+#include "extension/analog/conversion.h"
 #include "extension/frame/class_protocol.h"
 
 #pragma pack(push, 1)
@@ -44,5 +45,3 @@ int32_t DeriveSamplingMode(AnalogSettings* a, double periodMs, uint32_t channels
 int32_t RoundUpFlag(double t);
 // Formats with printf conventions: fixed notation up to 100000, exponent above.
 void FormatNumber(char* text, size_t size, double value, int digits);
-
-double RawToVolts(uint16_t raw, int32_t range);
