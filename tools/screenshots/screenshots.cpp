@@ -9,7 +9,7 @@
 // Writes devsel.png, analog_setup.png, about.png, digital_in_setup.png and
 // digital_out_setup.png. Needs a graphics driver that
 // draws (the x11 driver under an X server; tools/screenshots.sh arranges that).
-#include "tools/screenshots/png_writer.h"
+#include "velk/png.h"
 #include "velk/host.h"
 #include "velk/ui_driver.h"
 
@@ -84,7 +84,7 @@ bool CaptureWindow(HWND window, const std::string& path) {
                 rgb[3 * i + 1] = bgra[4 * i + 1];
                 rgb[3 * i + 2] = bgra[4 * i];
             }
-            ok = shots::WritePng(path, width, height, rgb);
+            ok = velk::WritePng(path, width, height, rgb);
         }
     }
     if (dib) DeleteObject(dib);
