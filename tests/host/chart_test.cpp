@@ -1,0 +1,206 @@
+// Charts checked as data: the trace of known signals lies in the rows their values
+// give, a column keeps a single-sample spike among a hundred thousand samples,
+// digital levels sit on their two rows, and the PNG file decodes (with the system's
+// own image decoder) to exactly the pixels that were rendered, at the stated size.
+#include <gtest/gtest.h>
+
+#include "velk/chart.h"
+#include "velk/png.h"
+
+#include <wincodec.h>
+
+#include <math.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using velk::Chart;
+using velk::ChartSpec;
+
+struct Image {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    bool isTrace(int x, int y) const {
+        const uint8_t* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+        return RGB(p[0], p[1], p[2]) == Chart::kTraceColour;
+    }
+};
+
+Image Render(const Chart& chart) {
+    Image image;
+    image.width = chart.layout().width;
+    image.height = chart.layout().height;
+    EXPECT_TRUE(chart.render(image.rgb));
+    return image;
+}
+
+// Rows of strip `channel` that hold trace pixels in plot column `col`.
+std::set<int> TraceRows(const Chart& chart, const Image& image, uint32_t channel, int col) {
+    std::set<int> rows;
+    const int top = chart.layout().stripTop[channel];
+    for (int y = top; y < top + chart.layout().stripHeight; ++y)
+        if (image.isTrace(chart.layout().plotLeft + col, y)) rows.insert(y);
+    return rows;
+}
+
+ChartSpec TwoStrips(double durationS) {
+    ChartSpec spec;
+    spec.title = "test";
+    spec.channelLabels = {"dc", u8"矩形波"};
+    spec.durationS = durationS;
+    spec.plotWidth = 200;
+    spec.stripHeight = 101;
+    return spec;
+}
+
+TEST(Chart, ADcLevelAndASquareWaveLieOnTheirRows) {
+    Chart chart(TwoStrips(1.0));
+    std::vector<float> dc(1000, 2.5f), square(1000);
+    for (size_t j = 0; j < square.size(); ++j) square[j] = (j / 100) % 2 == 0 ? 5.0f : -5.0f;  // 10 Hz at 1 kS/s
+    chart.add(0, 0.0, 0.001, dc.data(), 500);
+    chart.add(0, 0.5, 0.001, dc.data() + 500, 500);  // a second block
+    chart.add(1, 0.0, 0.001, square.data(), 1000);
+    const Image image = Render(chart);
+    EXPECT_EQ(chart.samples(0), 1000u);
+    const int dcRow = chart.rowOf(0, 2.5);
+    EXPECT_EQ(dcRow, chart.layout().stripTop[0] + 38) << "2.5 V is 37.5 % down a ±10 V strip of 101 rows";
+    const int high = chart.rowOf(1, 5.0), low = chart.rowOf(1, -5.0);
+    for (int col = 0; col < 200; ++col) {
+        ASSERT_EQ(TraceRows(chart, image, 0, col), std::set<int>{dcRow}) << "column " << col;
+        const std::set<int> rows = TraceRows(chart, image, 1, col);
+        // 5 samples a column: a column holds one level, or both where the level changes.
+        const bool edge = col % 20 == 0 && col > 0;
+        if (edge) {
+            ASSERT_EQ(rows.size(), static_cast<size_t>(low - high + 1)) << "the edge joins both levels, column " << col;
+        } else {
+            ASSERT_EQ(rows, std::set<int>{(col / 20) % 2 == 0 ? high : low}) << "column " << col;
+        }
+    }
+}
+
+TEST(Chart, ASingleSampleSpikeSurvivesAMillionSamples) {
+    ChartSpec spec = TwoStrips(10.0);
+    spec.channelLabels = {"spike"};
+    Chart chart(spec);
+    std::vector<float> block(10000, 0.0f);
+    for (int k = 0; k < 100; ++k) {
+        if (k == 73) block[4321] = 9.0f;
+        chart.add(0, k * 0.1, 0.00001, block.data(), static_cast<uint32_t>(block.size()));
+        block[4321] = 0.0f;
+    }
+    const Image image = Render(chart);
+    const int spikeColumn = chart.columnOf(7.3 + 4321 * 0.00001);
+    EXPECT_EQ(spikeColumn, 146);
+    const std::set<int> rows = TraceRows(chart, image, 0, spikeColumn);
+    EXPECT_TRUE(rows.count(chart.rowOf(0, 9.0))) << "the spike's maximum is drawn";
+    EXPECT_TRUE(rows.count(chart.rowOf(0, 0.0)));
+    EXPECT_EQ(TraceRows(chart, image, 0, spikeColumn - 2), std::set<int>{chart.rowOf(0, 0.0)});
+}
+
+TEST(Chart, DigitalLevelsAndValuesOutsideTheRange) {
+    ChartSpec spec = TwoStrips(1.0);
+    spec.digital = true;
+    spec.yMin = -1.0;
+    spec.yMax = 6.0;
+    spec.channelLabels = {"line 0"};
+    Chart chart(spec);
+    std::vector<float> levels(200);
+    for (size_t j = 0; j < levels.size(); ++j) levels[j] = j < 100 ? 0.0f : 5.0f;
+    chart.add(0, 0.0, 0.005, levels.data(), 200);
+    const float wild[3] = {NAN, 100.0f, -100.0f};
+    chart.add(0, 0.999, 0.0, wild, 3);
+    const Image image = Render(chart);
+    EXPECT_EQ(TraceRows(chart, image, 0, 10), std::set<int>{chart.rowOf(0, 0.0)});
+    EXPECT_EQ(TraceRows(chart, image, 0, 150), std::set<int>{chart.rowOf(0, 5.0)});
+    EXPECT_EQ(chart.samples(0), 202u) << "a sample that is not a number is left out";
+    const std::set<int> last = TraceRows(chart, image, 0, 199);
+    EXPECT_EQ(*last.begin(), chart.layout().stripTop[0]) << "clamped to the strip's top";
+    EXPECT_EQ(*last.rbegin(), chart.layout().stripTop[0] + spec.stripHeight - 1) << "and its bottom";
+}
+
+// Decodes a PNG file with the Windows Imaging Component into RGB rows.
+bool DecodePng(const std::string& path, Image& out) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IWICImagingFactory* factory = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                reinterpret_cast<void**>(&factory))))
+        return false;
+    std::wstring wide(path.begin(), path.end());
+    IWICBitmapDecoder* decoder = nullptr;
+    IWICBitmapFrameDecode* frame = nullptr;
+    IWICFormatConverter* converter = nullptr;
+    bool ok = SUCCEEDED(factory->CreateDecoderFromFilename(wide.c_str(), nullptr, GENERIC_READ,
+                                                           WICDecodeMetadataCacheOnDemand, &decoder)) &&
+              SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
+              SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone, nullptr,
+                                              0.0, WICBitmapPaletteTypeCustom));
+    UINT width = 0, height = 0;
+    if (ok) ok = SUCCEEDED(converter->GetSize(&width, &height));
+    if (ok) {
+        std::vector<uint8_t> bgr(static_cast<size_t>(width) * height * 3);
+        ok = SUCCEEDED(converter->CopyPixels(nullptr, width * 3, static_cast<UINT>(bgr.size()), bgr.data()));
+        out.width = static_cast<int>(width);
+        out.height = static_cast<int>(height);
+        out.rgb.resize(bgr.size());
+        for (size_t i = 0; i + 2 < bgr.size(); i += 3) {
+            out.rgb[i] = bgr[i + 2];
+            out.rgb[i + 1] = bgr[i + 1];
+            out.rgb[i + 2] = bgr[i];
+        }
+    }
+    if (converter) converter->Release();
+    if (frame) frame->Release();
+    if (decoder) decoder->Release();
+    factory->Release();
+    return ok;
+}
+
+TEST(Chart, ThePngFileHoldsExactlyTheRenderedPixels) {
+    Chart chart(TwoStrips(2.0));
+    std::vector<float> ramp(2000);
+    for (size_t j = 0; j < ramp.size(); ++j) ramp[j] = static_cast<float>(j) / 100.0f - 10.0f;
+    chart.add(0, 0.0, 0.001, ramp.data(), 2000);
+    chart.add(1, 0.0, 0.001, ramp.data(), 2000);
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    const std::string path = std::string(folder) + "velk-chart-test-" + std::to_string(GetCurrentProcessId()) + ".png";
+    ASSERT_TRUE(chart.writePng(path));
+    const Image rendered = Render(chart);
+    Image decoded;
+    ASSERT_TRUE(DecodePng(path, decoded));
+    DeleteFileA(path.c_str());
+    EXPECT_EQ(decoded.width, chart.layout().width);
+    EXPECT_EQ(decoded.height, chart.layout().height);
+    EXPECT_EQ(decoded.width, 72 + 200 + 24);
+    EXPECT_TRUE(decoded.rgb == rendered.rgb) << "the file decodes to the rendered pixels";
+    EXPECT_FALSE(velk::WritePng("Z:\\no\\such\\folder\\x.png", 2, 2, std::vector<uint8_t>(12))) << "an unwritable path";
+}
+
+// The compressor on data that defeat and that favour it: random bytes, long runs,
+// repeats longer than a match and further apart than the window.
+TEST(Chart, CompressedImagesOfAnyContentDecode) {
+    uint32_t seed = 12345;
+    for (int kind = 0; kind < 3; ++kind) {
+        const int width = 333, height = 211;
+        std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
+        for (size_t i = 0; i < rgb.size(); ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            rgb[i] = kind == 0 ? static_cast<uint8_t>(seed >> 24)
+                     : kind == 1 ? static_cast<uint8_t>((i / 5000) * 37)
+                                 : static_cast<uint8_t>((i % 40000) < 300 ? seed >> 24 : i % 7);
+        }
+        char folder[MAX_PATH];
+        GetTempPathA(MAX_PATH, folder);
+        const std::string path = std::string(folder) + "velk-png-test-" + std::to_string(kind) + ".png";
+        ASSERT_TRUE(velk::WritePng(path, width, height, rgb));
+        Image decoded;
+        ASSERT_TRUE(DecodePng(path, decoded)) << kind;
+        DeleteFileA(path.c_str());
+        EXPECT_TRUE(decoded.rgb == rgb) << "content " << kind;
+    }
+}
+
+}  // namespace
