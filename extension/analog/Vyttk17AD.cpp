@@ -5,6 +5,7 @@
 #include "extension/card/devices.h"
 #include "extension/card/driver.h"
 #include "extension/frame/classes.h"
+#include "extension/frame/run_buffers.h"
 
 #include <math.h>
 #include <stdio.h>
@@ -63,7 +64,7 @@ int32_t Stop(ModuleRecord* m) {
     AnalogSettings* a = AnalogArea(m);
     Tk17StopSampling(a->socket);
     if (a->sampleBuffer != nullptr) {
-        NewDoMemFree(a->sampleBuffer, kTag, kLineFreeAtStop);
+        FreeRunBuffer(a, a->sampleBuffer, kTag, kLineFreeAtStop);
         a->sampleBuffer = nullptr;
     }
     return 1;
@@ -71,19 +72,31 @@ int32_t Stop(ModuleRecord* m) {
 
 int32_t Start(ModuleRecord* m) {
     AnalogSettings* a = AnalogArea(m);
+    // The card has eight channels; a count beyond them (settings of another
+    // version, a damaged worksheet) would program channels that do not exist.
+    if (m->outputCount == 0 || m->outputCount > kAnalogMaxChannels) {
+        char text[64];
+        snprintf(text, sizeof(text), "チャンネル数 %u は使えません (1～8)", m->outputCount);
+        ShowWarning(kRefusalCaption, text);
+        return 0;
+    }
     ResetChannelStates(m, m->outputCount);
+    // The card knows ranges 0 (±10 V) and 1 (±5 V); any other value is read as
+    // ±5 V everywhere else, so the card is given that.
+    if (a->mode.range != 0) a->mode.range = 1;
     const char* refusal = nullptr;
     if (DeriveSamplingMode(a, fGlobalMilliSecondsPerSample, m->outputCount, uiGlobalBlockSize, &refusal) == 0) {
         ShowWarning(kRefusalCaption, refusal);
         return 0;
     }
     // A start that follows a start without a stop reuses nothing: the earlier
-    // buffer is given back first so it cannot leak.
+    // buffer is given back first so it cannot leak (a reference this load did not
+    // allocate is only dropped).
     if (a->sampleBuffer != nullptr) {
-        NewDoMemFree(a->sampleBuffer, kTag, kLineFreeBeforeStart);
+        FreeRunBuffer(a, a->sampleBuffer, kTag, kLineFreeBeforeStart);
         a->sampleBuffer = nullptr;
     }
-    a->sampleBuffer = static_cast<uint16_t*>(NewMemAlloc(a->samplesPerRead * 2, kTag, kLineAllocate));
+    a->sampleBuffer = static_cast<uint16_t*>(AllocateRunBuffer(a, a->samplesPerRead * 2, kTag, kLineAllocate));
     if (a->sampleBuffer == nullptr) {
         ShowWarning(kDriverCaption, "バッファを確保できませんでした");
         return 0;
@@ -178,7 +191,7 @@ int32_t DeriveSamplingMode(AnalogSettings* a, double periodMs, uint32_t channels
 
 int32_t __cdecl AnalogInputProcessing(ModuleRecord* m) {
     AnalogSettings* a = AnalogArea(m);
-    if (a->sampleBuffer == nullptr) return 1;
+    if (a->sampleBuffer == nullptr || !IsRunBuffer(a, a->sampleBuffer)) return 1;
     for (;;) {
         uint32_t count = 0;
         uint32_t status = 0;

@@ -126,10 +126,13 @@ void StoreChannelName(HWND dialog) {
 
 void ShowSelectedChannel(HWND dialog, const SetupDialogForm& form) {
     WriteControlNumber(dialog, IDC_SELECTED_NUMBER, selectedChannel);
-    char name[kChannelNameSlot];
-    // A slot written by another version may lack its terminating zero.
-    memcpy(name, SetupChannelName(selectedChannel), kChannelNameSlot - 1);
-    name[kChannelNameSlot - 1] = 0;
+    // The name as Ok would store it: at most 20 characters. A slot written by
+    // another version may hold more, or lack its terminating zero.
+    char slot[kChannelNameSlot + 1];
+    memcpy(slot, SetupChannelName(selectedChannel), kChannelNameSlot);
+    slot[kChannelNameSlot] = 0;
+    char name[kChannelNameChars + 1];
+    CopyTextCut(name, kChannelNameChars, slot);
     SetDlgItemTextA(dialog, IDC_CHANNEL_NAME, name);
     if (form.showChannelExtras != nullptr) form.showChannelExtras(dialog, g_setupCopy);
 }

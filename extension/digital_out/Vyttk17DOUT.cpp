@@ -5,6 +5,7 @@
 #include "extension/digital_in/Vyttk17DIN.h"
 #include "extension/digital_out/Tk17CtlDlgDOUT.h"
 #include "extension/frame/classes.h"
+#include "extension/frame/run_buffers.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -14,6 +15,7 @@ namespace {
 const char kTag[] = "Vyttk17DOUT";
 constexpr int32_t kLineAllocate = 154;
 constexpr int32_t kLineFree = 177;
+constexpr int32_t kLineFreeBeforeStart = 152;
 constexpr int32_t kLineRelease = 336;
 
 int32_t Create(ModuleRecord* m) {
@@ -31,8 +33,11 @@ int32_t Create(ModuleRecord* m) {
 
 int32_t Start(ModuleRecord* m) {
     DigitalSettings* d = DigitalArea(m);
+    // A buffer of this load's from a start without a stop is given back first; a
+    // reference it did not allocate (a saved worksheet's) is only dropped.
+    FreeRunBuffer(d, d->outputBuffer, kTag, kLineFreeBeforeStart);
     d->outputBuffer = nullptr;
-    d->outputBuffer = static_cast<uint8_t*>(NewMemAlloc(uiGlobalBlockSize, kTag, kLineAllocate));
+    d->outputBuffer = static_cast<uint8_t*>(AllocateRunBuffer(d, uiGlobalBlockSize, kTag, kLineAllocate));
     if (d->outputBuffer == nullptr) {
         ShowWarning("VYT-TK17 D-Out:エラー", "出力バッファ確保を失敗しました");
         return 0;
@@ -44,7 +49,7 @@ int32_t Start(ModuleRecord* m) {
 int32_t Stop(ModuleRecord* m) {
     DigitalSettings* d = DigitalArea(m);
     if (d->outputBuffer != nullptr) {
-        NewDoMemFree(d->outputBuffer, kTag, kLineFree);
+        FreeRunBuffer(d, d->outputBuffer, kTag, kLineFree);
         d->outputBuffer = nullptr;
     }
     return 1;
@@ -56,7 +61,7 @@ int32_t __cdecl DigitalOutputProcessing(ModuleRecord* m) {
     if (bExperimentIsPaused == 1) return 1;
     DigitalSettings* d = DigitalArea(m);
     // Without the buffer of a successful start there is nothing to write into.
-    if (d->outputBuffer == nullptr) return 1;
+    if (d->outputBuffer == nullptr || !IsRunBuffer(d, d->outputBuffer)) return 1;
     for (uint32_t c = 0; c < m->inputCount; ++c) {
         DataBlock* block = GetInputBlock(m, c);
         if (block == nullptr) continue;
