@@ -78,8 +78,9 @@ struct Config {
 Config defaultConfig();
 
 // Parse a whole configuration text. On failure `error` names the line and the problem
-// and `out` is left unchanged.
-bool parseConfig(const std::string& text, Config& out, std::string& error);
+// ("line 3: ..."), `errorLine` (when given) receives the line, and `out` is left
+// unchanged. The text is ASCII or UTF-8: UTF-16 and NUL bytes are refused.
+bool parseConfig(const std::string& text, Config& out, std::string& error, int* errorLine = nullptr);
 
 // Parse one generator in the syntax of an "aiN" or a "din" value.
 bool parseSignal(const std::string& text, SignalSpec& out, std::string& error);
