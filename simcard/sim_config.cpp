@@ -289,7 +289,7 @@ bool parseInput(const std::string& text, InputSpec& out, std::string& error)
 
 namespace {
 
-// "socket 0 from 10 error 7" or "socket 0 at Tk17GetData 5".
+// "socket 0 from 10 error 7", "socket 0 from 10 for 3 error 7" or "socket 0 at Tk17GetData 5".
 bool parseTrigger(const std::string& key, const std::string& value, TriggerSpec& t, std::string& error)
 {
     std::vector<std::string> w = words(value);
@@ -340,6 +340,12 @@ bool parseTrigger(const std::string& key, const std::string& value, TriggerSpec&
                 return false;
             }
             t.fromCall = static_cast<uint32_t>(v);
+        } else if (word == "for" && fail) {
+            if (v < 1 || v > 0xFFFFFFFF) {
+                error = "for counts the failing calls, at least 1";
+                return false;
+            }
+            t.failCount = static_cast<uint32_t>(v);
         } else if (word == "error" && fail) {
             if (v < INT32_MIN || v > INT32_MAX) {
                 error = "error code out of range";
@@ -347,7 +353,7 @@ bool parseTrigger(const std::string& key, const std::string& value, TriggerSpec&
             }
             t.errorCode = static_cast<int32_t>(v);
         } else {
-            error = fail ? "expected socket, from or error, found '" + w[i] + "'"
+            error = fail ? "expected socket, from, for or error, found '" + w[i] + "'"
                          : "expected socket or at, found '" + w[i] + "'";
             return false;
         }

@@ -59,13 +59,15 @@ struct CardConfig {
 // What a trigger does once its operation has been called often enough on its socket.
 enum class TriggerAction { Fail, Pull, Overrun, Overflow };
 
-// Fail: every call from the fromCall-th on fails with errorCode. The other actions
-// happen once, just before the fromCall-th call runs.
+// Fail: every call from the fromCall-th on fails with errorCode (only `failCount`
+// calls when that is not 0). The other actions happen once, just before the
+// fromCall-th call runs.
 struct TriggerSpec {
     TriggerAction action = TriggerAction::Fail;
     int op = OpGetVersion;
     uint16_t socket = 0;
     uint32_t fromCall = 1;
+    uint32_t failCount = 0;  // 0: every call from fromCall on
     int32_t errorCode = 0;
 };
 

@@ -150,7 +150,7 @@ bool enter(int op, uint32_t socket, int32_t* injectedError = nullptr)
         if (t.calls < UINT32_MAX) ++t.calls;
         switch (t.gen.action) {
         case TriggerAction::Fail:
-            if (t.calls >= t.gen.fromCall) {
+            if (t.calls >= t.gen.fromCall && (t.gen.failCount == 0 || t.calls - t.gen.fromCall < t.gen.failCount)) {
                 fails = true;
                 error = t.gen.errorCode;
             }
