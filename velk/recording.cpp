@@ -73,8 +73,9 @@ bool CsvSink::end(std::string& error) {
     }
     file_ = INVALID_HANDLE_VALUE;
     if (failure_ == 0) return true;
-    error = "cannot write " + cp932ToUtf8(path_) + ": " + systemErrorText(failure_) + "; it is incomplete (" +
-            std::to_string(failedAtRow_) + " of " + std::to_string(rows_) + " rows were made before it failed)";
+    error = "cannot write " + cp932ToUtf8(path_) + ": " + systemErrorText(failure_) +
+            "; it is incomplete (it holds at most the first " + std::to_string(failedAtRow_) + " of " +
+            std::to_string(rows_) + " rows)";
     return false;
 }
 

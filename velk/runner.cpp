@@ -136,7 +136,9 @@ const ModuleRun* Experiment::moduleRun(const std::string& id) const {
 
 std::string Experiment::recordingPath(const RecordDef& rec) const {
     if (isAbsolutePath(rec.file)) return windowsPath(rec.file);
-    std::string dir = outputDirOverride_.empty() ? sheet_.resolve(sheet_.outputDir) : windowsPath(outputDirOverride_);
+    std::string dir = !outputDirOverride_.empty() ? windowsPath(outputDirOverride_)
+                      : sheet_.outputDir == "."   ? sheet_.baseDir
+                                                  : sheet_.resolve(sheet_.outputDir);
     if (dir.empty() || dir == ".") return rec.file;
     const char last = dir.back();
     return dir + (last == '/' || last == '\\' ? "" : "/") + rec.file;
