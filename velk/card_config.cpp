@@ -34,6 +34,9 @@ std::string environment(const char* name) {
 
 CardConfiguration::~CardConfiguration() {
     if (wroteFile_) DeleteFileA(file_.c_str());
+    if (!changedEnvironment_) return;
+    SetEnvironmentVariableA("VYTTK17_CONFIG_TEXT", text_.set ? text_.value.c_str() : nullptr);
+    SetEnvironmentVariableA("VYTTK17_CONFIG", path_.set ? path_.value.c_str() : nullptr);
 }
 
 bool CardConfiguration::arrange(std::string& error) {
@@ -59,6 +62,12 @@ bool CardConfiguration::arrange(std::string& error) {
     } else {
         return true;  // the driver finds its own: environment, vyttk17.ini beside it, default
     }
+    for (Saved* saved : {&text_, &path_}) {
+        const char* name = saved == &text_ ? "VYTTK17_CONFIG_TEXT" : "VYTTK17_CONFIG";
+        saved->set = GetEnvironmentVariableA(name, nullptr, 0) > 0;
+        saved->value = environment(name);
+    }
+    changedEnvironment_ = true;
     // The text variable would win over the file: it goes.
     if (!SetEnvironmentVariableA("VYTTK17_CONFIG_TEXT", nullptr) && !environment("VYTTK17_CONFIG_TEXT").empty()) {
         error = "cannot clear VYTTK17_CONFIG_TEXT for the card driver";

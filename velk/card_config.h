@@ -18,6 +18,7 @@ namespace velk {
 class CardConfiguration {
 public:
     explicit CardConfiguration(const Worksheet& sheet) : sheet_(sheet) {}
+    // Removes the file it wrote and puts the environment back as it found it.
     ~CardConfiguration();
     CardConfiguration(const CardConfiguration&) = delete;
     CardConfiguration& operator=(const CardConfiguration&) = delete;
@@ -35,9 +36,17 @@ public:
     const std::string& file() const { return file_; }
 
 private:
+    struct Saved {
+        bool set = false;
+        std::string value;
+    };
+
     const Worksheet& sheet_;
     std::string file_;       // what VYTTK17_CONFIG names
     bool wroteFile_ = false;  // file_ is ours, made from inline sections
+    // The variables as they were before arrange(), put back at the end of the run.
+    bool changedEnvironment_ = false;
+    Saved text_, path_;
 };
 
 }  // namespace velk

@@ -90,6 +90,23 @@ TEST_F(RunnerTest, ALongCardConfigurationReachesTheDriverWhole) {
     EXPECT_EQ(E().cardSource(), "test.vws, lines 8 to 10");
 }
 
+// The run's file goes to the driver through VYTTK17_CONFIG; afterwards the process's
+// variables are as they were, so that a later run in it finds its own.
+TEST_F(RunnerTest, TheDriversVariablesArePutBackAfterTheRun) {
+    SetEnvironmentVariableA("VYTTK17_CONFIG_TEXT", "[card 1]\n");
+    SetEnvironmentVariableA("VYTTK17_CONFIG", nullptr);
+    ASSERT_TRUE(Build("[module ai]\nclass = analog_in\nsocket = 0\n[card 0]\nclock = virtual\n"));
+    char value[64] = {};
+    EXPECT_EQ(GetEnvironmentVariableA("VYTTK17_CONFIG_TEXT", value, sizeof value), 0u) << "the file wins while it runs";
+    EXPECT_GT(GetEnvironmentVariableA("VYTTK17_CONFIG", value, sizeof value), 0u);
+    exp_->finish();
+    exp_.reset();
+    EXPECT_EQ(GetEnvironmentVariableA("VYTTK17_CONFIG_TEXT", value, sizeof value), 9u);
+    EXPECT_STREQ(value, "[card 1]\n");
+    EXPECT_EQ(GetEnvironmentVariableA("VYTTK17_CONFIG", value, sizeof value), 0u);
+    SetEnvironmentVariableA("VYTTK17_CONFIG_TEXT", nullptr);
+}
+
 TEST(VelkRunCard, AMistakeInTheCardSectionsStopsVelkRunBeforeItBuildsAnything) {
     const std::string dir = TempFolder("exe-card");
     WriteBytes(dir + "\\c.vws", std::string(kHead) + "[card 0]\nclock = virtual\nai0 = codes 4096\n");
