@@ -25,7 +25,8 @@ Experiment::Experiment(Worksheet sheet, HostOptions options) : sheet_(std::move(
     options_.blockSize = sheet_.blockSize;
     // Samples per channel whose time stamp lies before the duration.
     const double dt = sheet_.periodMs * 0.001;
-    samplesLimit_ = static_cast<uint64_t>(ceil(sheet_.durationS / dt - 1e-9));
+    const double samples = ceil(sheet_.durationS / dt - 1e-9);
+    samplesLimit_ = samples < 9007199254740992.0 ? static_cast<uint64_t>(samples) : 9007199254740992ull;
     // A digital input releases whole blocks in real time: the limit leaves room for
     // the last of them whatever the duration.
     realTimeLimitS_ = std::max(sheet_.durationS, minimumRealSeconds(sheet_)) * 3 + 10;

@@ -143,11 +143,13 @@ private:
     // stamps are that count times the sample distance: past 2^32 they start again at 0.
     bool counts() {
         if (!hasSources(s_)) return true;
-        const uint64_t samples = blocksNeeded(s_) * s_.blockSize;
-        if (samples <= kChannelCountLimit) return true;
+        const double samples = static_cast<double>(blocksNeeded(s_)) * s_.blockSize;
+        if (samples <= static_cast<double>(kChannelCountLimit)) return true;
         const double most = floor(static_cast<double>(kChannelCountLimit / s_.blockSize) * blockSeconds(s_));
+        char count[32];
+        snprintf(count, sizeof count, "%.0f", samples);
         return fail(s_.lineOf("duration_s"),
-                    "duration_s = " + num(s_.durationS) + " needs " + std::to_string(samples) +
+                    "duration_s = " + num(s_.durationS) + " needs " + count +
                         " samples per channel (whole blocks of " + std::to_string(s_.blockSize) + " at " +
                         num(s_.periodMs) + " ms), more than a channel counts in 32 bits (its time stamps would "
                         "wrap at 4294967296 samples): at most " + num(most) + " s at this period and block size");
@@ -219,7 +221,8 @@ double blockSeconds(const Worksheet& s) { return s.blockSize * s.periodMs * 0.00
 
 uint64_t blocksNeeded(const Worksheet& s) {
     const double blocks = ceil(s.durationS / blockSeconds(s) - 1e-9);
-    return blocks < 1 ? 1 : static_cast<uint64_t>(blocks);
+    // Held exactly up to 2^53; beyond, the count is far past any limit anyway.
+    return blocks < 1 ? 1 : blocks < 9007199254740992.0 ? static_cast<uint64_t>(blocks) : 9007199254740992ull;
 }
 
 double coveredSeconds(const Worksheet& s) { return static_cast<double>(blocksNeeded(s)) * blockSeconds(s); }

@@ -95,6 +95,7 @@ TEST(WorksheetNumbers, ValuesThatWouldHangOrWrapAreRefusedWithTheirReason) {
         {"[experiment]\nperiod_ms = 0.01\nblock_size = 65535\nduration_s = 43000\n"
          "[module d]\nclass = digital_in\n", 4, "more than a channel counts in 32 bits"},
     });
+    ExpectRefused({{"[experiment]\nperiod_ms = 1e-300\n" + kAnalog, 1, "more than a channel counts in 32 bits"}});
     // Just below the wrap, and the same duration with only an output module: no counter.
     EXPECT_TRUE(parseWorksheet("[experiment]\nperiod_ms = 0.01\nblock_size = 65535\nduration_s = 42949\n" + kAnalog).ok());
     EXPECT_TRUE(parseWorksheet("[experiment]\nperiod_ms = 0.01\nduration_s = 43000\n[module o]\nclass = digital_out\n").ok());
