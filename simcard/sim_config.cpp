@@ -1,6 +1,7 @@
 #include "simcard/sim_config.h"
 
 #include <ctype.h>
+#include <algorithm>
 #include <math.h>
 #include <string.h>
 
@@ -288,7 +289,7 @@ bool parseInput(const std::string& text, InputSpec& out, std::string& error)
 
 namespace {
 
-// "socket 0 from 10 error 7" or "socket 0 at Tk17GetData 5".
+// "socket 0 from 10 error 7", "socket 0 from 10 for 3 error 7" or "socket 0 at Tk17GetData 5".
 bool parseTrigger(const std::string& key, const std::string& value, TriggerSpec& t, std::string& error)
 {
     std::vector<std::string> w = words(value);
@@ -339,6 +340,12 @@ bool parseTrigger(const std::string& key, const std::string& value, TriggerSpec&
                 return false;
             }
             t.fromCall = static_cast<uint32_t>(v);
+        } else if (word == "for" && fail) {
+            if (v < 1 || v > 0xFFFFFFFF) {
+                error = "for counts the failing calls, at least 1";
+                return false;
+            }
+            t.failCount = static_cast<uint32_t>(v);
         } else if (word == "error" && fail) {
             if (v < INT32_MIN || v > INT32_MAX) {
                 error = "error code out of range";
@@ -346,7 +353,7 @@ bool parseTrigger(const std::string& key, const std::string& value, TriggerSpec&
             }
             t.errorCode = static_cast<int32_t>(v);
         } else {
-            error = fail ? "expected socket, from or error, found '" + w[i] + "'"
+            error = fail ? "expected socket, from, for or error, found '" + w[i] + "'"
                          : "expected socket or at, found '" + w[i] + "'";
             return false;
         }
@@ -381,7 +388,7 @@ Config defaultConfig()
     return c;
 }
 
-bool parseConfig(const std::string& text, Config& out, std::string& error)
+bool parseConfig(const std::string& text, Config& out, std::string& error, int* errorLine)
 {
     Config c;
     enum { None, Card, Fault } section = None;
@@ -390,8 +397,19 @@ bool parseConfig(const std::string& text, Config& out, std::string& error)
     int lineNumber = 0;
     auto fail = [&](const std::string& message) {
         error = "line " + std::to_string(lineNumber) + ": " + message;
+        if (errorLine) *errorLine = lineNumber;
         return false;
     };
+    // UTF-16 text would read as a key with a NUL after every letter: say what it is.
+    if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0) {
+        lineNumber = 1;
+        return fail("the text is UTF-16; the configuration is read as ASCII or UTF-8 (save it as UTF-8)");
+    }
+    const size_t nul = text.find('\0');
+    if (nul != std::string::npos) {
+        lineNumber = 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(nul), '\n'));
+        return fail("a NUL byte; the configuration is ASCII or UTF-8 text (UTF-16 is not read)");
+    }
     while (pos <= text.size()) {
         size_t end = text.find('\n', pos);
         if (end == std::string::npos) end = text.size();

@@ -59,13 +59,15 @@ struct CardConfig {
 // What a trigger does once its operation has been called often enough on its socket.
 enum class TriggerAction { Fail, Pull, Overrun, Overflow };
 
-// Fail: every call from the fromCall-th on fails with errorCode. The other actions
-// happen once, just before the fromCall-th call runs.
+// Fail: every call from the fromCall-th on fails with errorCode (only `failCount`
+// calls when that is not 0). The other actions happen once, just before the
+// fromCall-th call runs.
 struct TriggerSpec {
     TriggerAction action = TriggerAction::Fail;
     int op = OpGetVersion;
     uint16_t socket = 0;
     uint32_t fromCall = 1;
+    uint32_t failCount = 0;  // 0: every call from fromCall on
     int32_t errorCode = 0;
 };
 
@@ -78,8 +80,9 @@ struct Config {
 Config defaultConfig();
 
 // Parse a whole configuration text. On failure `error` names the line and the problem
-// and `out` is left unchanged.
-bool parseConfig(const std::string& text, Config& out, std::string& error);
+// ("line 3: ..."), `errorLine` (when given) receives the line, and `out` is left
+// unchanged. The text is ASCII or UTF-8: UTF-16 and NUL bytes are refused.
+bool parseConfig(const std::string& text, Config& out, std::string& error, int* errorLine = nullptr);
 
 // Parse one generator in the syntax of an "aiN" or a "din" value.
 bool parseSignal(const std::string& text, SignalSpec& out, std::string& error);

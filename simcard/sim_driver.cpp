@@ -35,7 +35,9 @@ struct Driver {
 
     Config config;
     std::string configSource;
-    std::string lastError;
+    std::string lastError;        // "<source>: line 3: ..." (SimLastError)
+    std::string lastErrorReason;  // the same without source and line (SimConfigError)
+    int lastErrorLine = 0;        // 0: none, or the problem concerns no line
     Card cards[kSockets];
     std::vector<Trigger> triggers;
     std::deque<std::string> callLog;
@@ -148,7 +150,7 @@ bool enter(int op, uint32_t socket, int32_t* injectedError = nullptr)
         if (t.calls < UINT32_MAX) ++t.calls;
         switch (t.gen.action) {
         case TriggerAction::Fail:
-            if (t.calls >= t.gen.fromCall) {
+            if (t.calls >= t.gen.fromCall && (t.gen.failCount == 0 || t.calls - t.gen.fromCall < t.gen.failCount)) {
                 fails = true;
                 error = t.gen.errorCode;
             }
@@ -234,6 +236,29 @@ std::string iniBesideDriver()
     return (slash == std::string::npos ? std::string() : p.substr(0, slash + 1)) + "vyttk17.ini";
 }
 
+// Notes why a configuration could not be used; `line` 0 when it concerns no line.
+void setConfigError(const std::string& source, const std::string& reason, int line)
+{
+    g.lastErrorReason = reason;
+    g.lastErrorLine = line;
+    g.lastError = source.empty() ? reason : source + ": " + (line ? "line " + std::to_string(line) + ": " : "") + reason;
+    OutputDebugStringA(("vyttk17: " + g.lastError + "\n").c_str());
+}
+
+void clearConfigError()
+{
+    g.lastError.clear();
+    g.lastErrorReason.clear();
+    g.lastErrorLine = 0;
+}
+
+// Takes "line N: reason" from parseConfig apart.
+std::string reasonOf(const std::string& parseError)
+{
+    const size_t colon = parseError.compare(0, 5, "line ") == 0 ? parseError.find(": ") : std::string::npos;
+    return colon == std::string::npos ? parseError : parseError.substr(colon + 2);
+}
+
 // Reads the configuration from its usual sources: VYTTK17_CONFIG_TEXT, the file named
 // by VYTTK17_CONFIG, vyttk17.ini beside the driver, else the built-in default. A source
 // that cannot be read or parsed leaves no card configured.
@@ -244,37 +269,30 @@ bool loadConfiguration()
     bool fromText = !text.empty();
     if (!fromText) {
         std::string path = environment("VYTTK17_CONFIG");
-        if (!path.empty()) {
-            source = "file " + path;
-            if (!readFile(path, text)) {
-                g.lastError = "cannot read the configuration file " + path;
-                apply(Config(), source + " (unreadable)");
-                return false;
-            }
-        } else {
+        if (path.empty()) {
             path = iniBesideDriver();
             if (path.empty() || GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-                g.lastError.clear();
+                clearConfigError();
                 apply(defaultConfig(), "default");
                 return true;
             }
-            source = "file " + path;
-            if (!readFile(path, text)) {
-                g.lastError = "cannot read the configuration file " + path;
-                apply(Config(), source + " (unreadable)");
-                return false;
-            }
+        }
+        source = "file " + path;
+        if (!readFile(path, text)) {
+            setConfigError("", "cannot read the configuration file " + path, 0);
+            apply(Config(), source + " (unreadable)");
+            return false;
         }
     }
     Config config;
     std::string error;
-    if (!parseConfig(text, config, error)) {
-        g.lastError = source + ": " + error;
-        OutputDebugStringA(("vyttk17: " + g.lastError + "\n").c_str());
+    int line = 0;
+    if (!parseConfig(text, config, error, &line)) {
+        setConfigError(source, reasonOf(error), line);
         apply(Config(), source + " (invalid)");
         return false;
     }
-    g.lastError.clear();
+    clearConfigError();
     apply(config, source);
     return true;
 }
@@ -538,11 +556,13 @@ int32_t WINAPI SimConfigure(const char* text)
     if (!text) return loadConfiguration() ? 1 : 0;
     Config config;
     std::string error;
-    if (!parseConfig(text, config, error)) {
+    int line = 0;
+    if (!parseConfig(text, config, error, &line)) {
+        setConfigError("", reasonOf(error), line);
         g.lastError = error;
         return 0;
     }
-    g.lastError.clear();
+    clearConfigError();
     apply(config, "SimConfigure");
     return 1;
 }
@@ -551,6 +571,13 @@ int32_t WINAPI SimLastError(char* buffer, uint32_t size)
 {
     Lock lock;
     return copyOut(g.lastError, buffer, size);
+}
+
+int32_t WINAPI SimConfigError(uint32_t* line, char* buffer, uint32_t size)
+{
+    Lock lock;
+    if (line) *line = static_cast<uint32_t>(g.lastErrorLine);
+    return copyOut(g.lastErrorReason, buffer, size);
 }
 
 int32_t WINAPI SimConfigSource(char* buffer, uint32_t size)

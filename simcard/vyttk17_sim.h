@@ -50,6 +50,7 @@ struct SimPortWrite {
     X(Configure, int32_t, (const char* text)) \
     X(LastError, int32_t, (char* buffer, uint32_t size)) \
     X(ConfigSource, int32_t, (char* buffer, uint32_t size)) \
+    X(ConfigError, int32_t, (uint32_t* line, char* buffer, uint32_t size)) \
     X(InjectFault, int32_t, (const char* operation, uint16_t socket, uint32_t fromCall, int32_t errorCode)) \
     X(ClearFaults, int32_t, (void)) \
     X(PullCard, int32_t, (uint16_t socket)) \

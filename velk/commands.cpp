@@ -17,7 +17,10 @@ struct Command {
 };
 
 int runSetup(Host& host, const CommandLine& line, std::ostream& out) {
-    (void)line;
+    if (!line.arguments.empty()) {
+        out << "error: setup takes no arguments: " << line.arguments[0] << "\n" << usage();
+        return 2;
+    }
     out << "extension: " << cp932ToUtf8(host.extensionPath()) << "\n";
     out << "driver folder: " << cp932ToUtf8(host.driverDir()) << "\n";
     if (!host.load()) {
@@ -45,7 +48,15 @@ int runRun(const CommandLine& line, std::ostream& out) {
     std::string worksheet, outputDir;
     for (size_t i = 0; i < line.arguments.size(); ++i) {
         const std::string& a = line.arguments[i];
-        if (a == "--out" && i + 1 < line.arguments.size()) {
+        if (a == "--out") {
+            if (i + 1 >= line.arguments.size() || line.arguments[i + 1].empty()) {
+                out << "error: --out needs a folder\n" << usage();
+                return 2;
+            }
+            if (!outputDir.empty()) {
+                out << "error: --out given twice\n" << usage();
+                return 2;
+            }
             outputDir = line.arguments[++i];
         } else if (worksheet.empty() && !(a.size() > 1 && a[0] == '-')) {
             worksheet = a;

@@ -1,47 +1,20 @@
 #include "velk/runner.h"
 
 #include "velk/module_setup.h"
+#include "velk/output_paths.h"
 #include "velk/text.h"
+#include "velk/worksheet_rules.h"
 
 #include <math.h>
 #include <stdio.h>
 
 #include <algorithm>
-#include <fstream>
 
 namespace velk {
 
-const char* runEndText(RunEnd end) {
-    switch (end) {
-        case RunEnd::Completed: return "completed";
-        case RunEnd::StoppedByModule: return "stopped by a module";
-        case RunEnd::StoppedByUser: return "stopped";
-        case RunEnd::TimeLimit: return "real-time limit reached";
-        case RunEnd::Refused: return "start refused";
-        case RunEnd::NotRun: return "not run";
-    }
-    return "";
-}
-
 namespace {
 
-std::string fmt(const char* format, double v) {
-    char b[64];
-    snprintf(b, sizeof b, format, v);
-    return b;
-}
-
 bool isSource(ModuleKind k) { return k != ModuleKind::DigitalOut; }
-
-// Creates the folders of a file's path that do not exist yet.
-void makeFoldersFor(const std::string& file) {
-    for (size_t i = 0; i < file.size(); ++i) {
-        if (file[i] != '/' && file[i] != '\\') continue;
-        const std::string dir = file.substr(0, i);
-        if (dir.empty() || (dir.size() == 2 && dir[1] == ':')) continue;
-        CreateDirectoryA(dir.c_str(), nullptr);
-    }
-}
 
 }  // namespace
 
@@ -52,30 +25,30 @@ Experiment::Experiment(Worksheet sheet, HostOptions options) : sheet_(std::move(
     options_.blockSize = sheet_.blockSize;
     // Samples per channel whose time stamp lies before the duration.
     const double dt = sheet_.periodMs * 0.001;
-    samplesLimit_ = static_cast<uint64_t>(ceil(sheet_.durationS / dt - 1e-9));
+    const double samples = ceil(sheet_.durationS / dt - 1e-9);
+    samplesLimit_ = samples < 9007199254740992.0 ? static_cast<uint64_t>(samples) : 9007199254740992ull;
+    // A digital input releases whole blocks in real time: the limit leaves room for
+    // the last of them whatever the duration.
+    realTimeLimitS_ = std::max(sheet_.durationS, minimumRealSeconds(sheet_)) * 3 + 10;
 }
 
 Experiment::~Experiment() { finish(); }
 
-void Experiment::configureCard() {
-    if (!sheet_.cardText.empty()) {
-        SetEnvironmentVariableA("VYTTK17_CONFIG_TEXT", sheet_.cardText.c_str());
-    } else if (!sheet_.driverConfig.empty()) {
-        SetEnvironmentVariableA("VYTTK17_CONFIG_TEXT", nullptr);
-        SetEnvironmentVariableA("VYTTK17_CONFIG", sheet_.resolve(sheet_.driverConfig).c_str());
-    }
-    // Otherwise the driver finds its configuration as it would without a worksheet.
+// The recordings' paths, before anything is loaded (docs/worksheets.md, Recordings).
+bool Experiment::checkOutputs() {
+    std::vector<PlannedFile> files;
+    for (const RecordDef& rec : sheet_.records)
+        files.push_back({recordingPath(rec), rec.file, "[record " + rec.module + "]", rec.fileLine});
+    std::vector<InputFile> inputs;
+    if (!sheet_.path.empty()) inputs.push_back({sheet_.path, "the worksheet itself"});
+    if (!sheet_.driverConfig.empty()) inputs.push_back({sheet_.resolve(sheet_.driverConfig), "the card configuration"});
+    return checkOutputFiles(files, inputs, sheet_.name, error_);
 }
 
 bool Experiment::prepare() {
-    if (!sheet_.driverConfig.empty() && sheet_.cardText.empty()) {
-        const std::string file = sheet_.resolve(sheet_.driverConfig);
-        if (GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            error_ = "driver_config: " + cp932ToUtf8(file) + " does not exist";
-            return false;
-        }
-    }
-    configureCard();
+    if (!checkOutputs()) return false;
+    card_ = std::make_unique<CardConfiguration>(sheet_);
+    if (!card_->arrange(error_)) return false;
     host_ = std::make_unique<Host>(options_);
     if (!host_->load()) {
         error_ = "the extension could not be loaded: " + cp932ToUtf8(host_->loadError());
@@ -85,6 +58,9 @@ bool Experiment::prepare() {
         error_ = "SetupVelkDLL refused";
         return false;
     }
+    // The driver's verdict on its configuration, before a module is built: a mistake
+    // there would otherwise show only as "no free card".
+    if (!card_->check(GetModuleHandleA("vyttk17.dll"), error_)) return false;
     if (host_->classes().empty()) {
         error_ = "the extension registered no module classes (is the card driver there?)";
         return false;
@@ -125,7 +101,6 @@ bool Experiment::prepare() {
             if (run.def->id == rec.module) {
                 run.recorded = true;
                 run.csvPath = recordingPath(rec);
-                run.columns.assign(run.channels.size(), {});
             }
     for (ModuleRun& run : runs_) {
         for (uint32_t c = 0; c < run.channels.size(); ++c) {
@@ -152,48 +127,12 @@ const ModuleRun* Experiment::moduleRun(const std::string& id) const {
 
 std::string Experiment::recordingPath(const RecordDef& rec) const {
     if (isAbsolutePath(rec.file)) return windowsPath(rec.file);
-    std::string dir = outputDirOverride_.empty() ? sheet_.resolve(sheet_.outputDir) : windowsPath(outputDirOverride_);
+    std::string dir = !outputDirOverride_.empty() ? windowsPath(outputDirOverride_)
+                      : sheet_.outputDir == "."   ? sheet_.baseDir
+                                                  : sheet_.resolve(sheet_.outputDir);
     if (dir.empty() || dir == ".") return rec.file;
     const char last = dir.back();
     return dir + (last == '/' || last == '\\' ? "" : "/") + rec.file;
-}
-
-void Experiment::onBlock(ModuleRun& run, const ReleasedBlock& b) {
-    if (b.channel >= run.channels.size()) return;
-    ChannelStats& st = run.channels[b.channel];
-    const double dt = b.sampleDistance;
-    const double end = b.startTime + b.sampleCount * dt;
-    if (end >= sheet_.durationS - dt * 1e-6) st.reachedEnd = true;
-    if (dt <= 0 || !isfinite(dt) || !isfinite(b.startTime)) return;
-    const double first = b.startTime / dt;
-    if (first >= static_cast<double>(samplesLimit_) - 1e-6) return;  // beyond the duration
-    if (st.blocks > 0 && fabs(b.startTime - st.nextStart) > dt * 1e-6) ++st.gaps;
-    st.nextStart = end;
-    ++st.blocks;
-    const int64_t base = llround(first);
-    for (uint32_t j = 0; j < b.sampleCount && j < b.samples.size(); ++j) {
-        const int64_t k = base + j;
-        if (k < 0 || static_cast<uint64_t>(k) >= samplesLimit_) break;
-        const double t = b.startTime + j * dt;
-        const double v = b.samples[j];
-        if (st.samples == 0) {
-            st.min = st.max = v;
-            st.firstTime = t;
-        }
-        st.min = std::min(st.min, v);
-        st.max = std::max(st.max, v);
-        st.sum += v;
-        st.lastTime = t;
-        ++st.samples;
-        if (run.recorded) {
-            std::vector<float>& col = run.columns[b.channel];
-            const size_t need = static_cast<size_t>(k) + 1;
-            if (col.size() < need) col.resize(need, NAN);
-            col[static_cast<size_t>(k)] = b.samples[j];
-            if (run.times.size() < need) run.times.resize(need, NAN);
-            if (isnan(run.times[static_cast<size_t>(k)])) run.times[static_cast<size_t>(k)] = t;
-        }
-    }
 }
 
 bool Experiment::allSourcesDone() const {
@@ -227,16 +166,17 @@ bool Experiment::start() {
             st = ChannelStats();
             st.label = label;
         }
-    for (ModuleRun& r : runs_) {
-        r.columns.assign(r.recorded ? r.channels.size() : 0, {});
-        r.times.clear();
+    if (!openRecordings()) {
+        report_.end = RunEnd::NotRun;
+        report_.detail = error_;
+        return false;
     }
     host_->setSamplePeriodMs(sheet_.periodMs);
     host_->setBlockSize(sheet_.blockSize);
     host_->setPaused(0);
     host_->setStartTicks(GetTickCount());
     host_->setRunning(1);
-    runStartTick_ = GetTickCount();
+    runStartTick_ = GetTickCount64();
     for (size_t i = 0; i < runs_.size(); ++i) {
         if (host_->callClass(runs_[i].record, VELK_CODE_START) != 0) continue;
         // Refused: the modules already started are stopped again; the refusing one
@@ -247,6 +187,7 @@ bool Experiment::start() {
         report_.end = RunEnd::Refused;
         report_.detail = "module " + runs_[i].def->id + " refused to start";
         collectWarnings();
+        endRecordings();
         return false;
     }
     running_ = true;
@@ -263,14 +204,14 @@ void Experiment::pause() {
     if (!running_ || paused_) return;
     paused_ = true;
     roundsInPause_ = 0;
-    pauseStartTick_ = GetTickCount();
+    pauseStartTick_ = GetTickCount64();
     host_->setPaused(1);
 }
 
 void Experiment::resume() {
     if (!paused_) return;
     paused_ = false;
-    pausedSeconds_ += (GetTickCount() - pauseStartTick_) / 1000.0;
+    pausedSeconds_ += (GetTickCount64() - pauseStartTick_) / 1000.0;
     host_->setPaused(0);
 }
 
@@ -298,7 +239,7 @@ bool Experiment::round() {
         report_.detail = "the experiment was stopped by a driver notification";
         stopped = true;
     }
-    const double elapsed = (GetTickCount() - runStartTick_) / 1000.0;
+    const double elapsed = (GetTickCount64() - runStartTick_) / 1000.0;
     if (!stopped && userStop_) {
         report_.end = RunEnd::StoppedByUser;
         stopped = true;
@@ -309,9 +250,9 @@ bool Experiment::round() {
         report_.end = RunEnd::Completed;
         stopped = true;
     }
-    if (!stopped && elapsed > sheet_.durationS * 3 + 10 + pausedSeconds_ + (paused_ ? sheet_.pauseForS : 0)) {
+    if (!stopped && elapsed > realTimeLimitS_ + pausedSeconds_ + (paused_ ? sheet_.pauseForS : 0)) {
         report_.end = RunEnd::TimeLimit;
-        report_.detail = "the data did not reach the duration in time";
+        report_.detail = "the data did not reach the duration in time: " + laggingChannels();
         stopped = true;
     }
     if (stopped) {
@@ -324,7 +265,7 @@ bool Experiment::round() {
     if (sheet_.pauseAtS && !pauseDone_ && !paused_ && deliveredTime() >= *sheet_.pauseAtS) {
         pause();
     } else if (paused_ && sheet_.pauseAtS && !pauseDone_ && roundsInPause_ > 0 &&
-               (GetTickCount() - pauseStartTick_) >= static_cast<DWORD>(sheet_.pauseForS * 1000)) {
+               (GetTickCount64() - pauseStartTick_) >= static_cast<ULONGLONG>(sheet_.pauseForS * 1000)) {
         resume();
         pauseDone_ = true;
     }
@@ -340,15 +281,16 @@ void Experiment::stop() {
     running_ = false;
     host_->pump();  // notifications the driver posted late
     collectWarnings();
+    endRecordings();
 }
 
 RunReport Experiment::run(std::ostream* progress) {
     if (!host_) return report_;
     if (!start()) return report_;
-    DWORD lastLine = GetTickCount();
+    ULONGLONG lastLine = GetTickCount64();
     uint64_t releases = host_->releaseCount();
     while (round()) {
-        const DWORD now = GetTickCount();
+        const ULONGLONG now = GetTickCount64();
         if (progress && now - lastLine >= 1000) {
             lastLine = now;
             progressLine(*progress, (now - runStartTick_) / 1000.0);
@@ -356,97 +298,8 @@ RunReport Experiment::run(std::ostream* progress) {
         if (host_->releaseCount() == releases) Sleep(1);  // nothing came: let real time pass
         releases = host_->releaseCount();
     }
-    if (report_.wallSeconds == 0) report_.wallSeconds = (GetTickCount() - runStartTick_) / 1000.0;
+    if (report_.wallSeconds == 0) report_.wallSeconds = (GetTickCount64() - runStartTick_) / 1000.0;
     return report_;
-}
-
-void Experiment::progressLine(std::ostream& out, double elapsed) const {
-    out << "  " << fmt("%5.1f", elapsed) << " s:";
-    for (const ModuleRun& r : runs_) {
-        if (r.channels.empty()) continue;
-        uint64_t least = UINT64_MAX;
-        for (const ChannelStats& st : r.channels) least = std::min(least, st.samples);
-        out << " " << r.def->id << " " << least << " samples/channel";
-    }
-    if (paused_) out << " (paused)";
-    out << "\n";
-    out.flush();
-}
-
-bool Experiment::writeRecordings(std::string& error) {
-    for (const ModuleRun& r : runs_) {
-        if (!r.recorded) continue;
-        makeFoldersFor(r.csvPath);
-        std::ofstream f(r.csvPath, std::ios::binary);
-        if (!f) {
-            error = "cannot write " + cp932ToUtf8(r.csvPath);
-            return false;
-        }
-        f << "time_s";
-        for (const ChannelStats& st : r.channels) f << "," << st.label;
-        f << "\n";
-        char cell[48];
-        for (size_t k = 0; k < r.times.size(); ++k) {
-            snprintf(cell, sizeof cell, "%.9g", r.times[k]);
-            f << cell;
-            for (const std::vector<float>& col : r.columns) {
-                f << ",";
-                if (k < col.size() && !isnan(col[k])) {
-                    snprintf(cell, sizeof cell, "%.9g", static_cast<double>(col[k]));
-                    f << cell;
-                }
-            }
-            f << "\n";
-        }
-        if (!f) {
-            error = "cannot write " + cp932ToUtf8(r.csvPath);
-            return false;
-        }
-    }
-    return true;
-}
-
-void Experiment::printSummary(std::ostream& out) const {
-    out << "summary: " << runEndText(report_.end);
-    if (!report_.detail.empty()) out << " (" << report_.detail << ")";
-    out << " after " << fmt("%.2f", report_.wallSeconds) << " s, " << report_.rounds << " processing rounds";
-    if (report_.pausedRounds) out << ", " << report_.pausedRounds << " while paused";
-    out << "\n";
-    out << "  period " << fmt("%g", sheet_.periodMs) << " ms, block size " << sheet_.blockSize << ", duration "
-        << fmt("%g", sheet_.durationS) << " s\n";
-    char line[256];
-    for (const ModuleRun& r : runs_) {
-        out << "module " << r.def->id << " (" << kindName(r.def->kind) << ", "
-            << (r.def->kind == ModuleKind::DigitalOut ? r.record->inputCount : r.record->outputCount) << " channels";
-        if (r.def->socket) out << ", socket " << *r.def->socket;
-        out << ")\n";
-        if (r.channels.empty()) continue;
-        snprintf(line, sizeof line, "  %-20s %7s %9s %11s %11s %11s %9s %9s %5s\n", "channel", "blocks", "samples",
-                 "min", "max", "mean", "first_s", "last_s", "gaps");
-        out << line;
-        for (const ChannelStats& st : r.channels) {
-            std::string label = st.label;
-            snprintf(line, sizeof line, " %7llu %9llu %11.5g %11.5g %11.5g %9.4f %9.4f %5llu\n",
-                     static_cast<unsigned long long>(st.blocks), static_cast<unsigned long long>(st.samples),
-                     st.min, st.max, st.mean(), st.firstTime, st.lastTime, static_cast<unsigned long long>(st.gaps));
-            // Pads by characters, not bytes (names may be Japanese).
-            size_t chars = 0;
-            for (unsigned char c : label) chars += (c & 0xC0) != 0x80;
-            out << "  " << label << std::string(chars < 20 ? 20 - chars : 0, ' ') << line;
-        }
-        if (r.recorded) out << "  recorded to " << cp932ToUtf8(r.csvPath) << "\n";
-    }
-    if (report_.warnings.empty()) {
-        out << "warnings: none\n";
-    } else {
-        out << "warnings: " << report_.warnings.size() << "\n";
-        for (const Warning& w : report_.warnings) {
-            std::string text = cp932ToUtf8(w.text);
-            for (char& c : text)
-                if (c == '\n' || c == '\r') c = ' ';
-            out << "  [" << cp932ToUtf8(w.caption) << "] " << text << "\n";
-        }
-    }
 }
 
 void Experiment::finish() {
@@ -457,43 +310,6 @@ void Experiment::finish() {
         for (int id : r.recorderIds) host_->removeRecorder(id);
     host_->finish();
     liveAfterFinish_ = host_->allocator().liveCount();
-}
-
-int runWorksheet(const std::string& path, const HostOptions& options, const std::string& outputDir,
-                 std::ostream& out) {
-    WorksheetResult w = loadWorksheet(path);
-    if (!w.ok()) {
-        out << "error: " << cp932ToUtf8(w.error) << "\n";
-        return 2;
-    }
-    out << "worksheet: " << cp932ToUtf8(w.sheet.path) << "\n";
-    Experiment e(w.sheet, options);
-    if (!outputDir.empty()) e.setOutputDir(outputDir);
-    out << "building " << w.sheet.modules.size() << " module(s)\n";
-    out.flush();
-    if (!e.prepare()) {
-        out << "error: " << e.error() << "\n";
-        e.finish();
-        return 2;
-    }
-    for (const ModuleRun& r : e.modules()) {
-        out << "  " << r.def->id << ": " << kindName(r.def->kind) << ", "
-            << (r.def->kind == ModuleKind::DigitalOut ? r.record->inputCount : r.record->outputCount)
-            << " channel(s)\n";
-    }
-    out << "running for " << fmt("%g", w.sheet.durationS) << " s\n";
-    out.flush();
-    const RunReport report = e.run(&out);
-    e.printSummary(out);
-    std::string error;
-    const bool written = e.writeRecordings(error);
-    if (!written) out << "error: " << error << "\n";
-    e.finish();
-    out << "live allocations after finish: " << e.liveAllocationsAfterFinish() << "\n";
-    for (const std::string& err : e.host().errors()) out << "host error: " << cp932ToUtf8(err) << "\n";
-    out.flush();
-    if (!written) return 2;
-    return report.end == RunEnd::Completed ? 0 : 1;
 }
 
 }  // namespace velk

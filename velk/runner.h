@@ -10,9 +10,15 @@
 //   e.printSummary(std::cout);
 //   e.writeRecordings(error);
 //   e.finish();
+//
+// Recordings are written while the run goes (velk/recording.h): each recorded
+// module's CSV file is opened at start, takes its rows as the blocks arrive and is
+// complete when the run stops, however it stops.
 #pragma once
 
+#include "velk/card_config.h"
 #include "velk/host.h"
+#include "velk/recording.h"
 #include "velk/worksheet.h"
 
 #include <stdint.h>
@@ -43,10 +49,12 @@ struct ModuleRun {
     std::vector<ChannelStats> channels;  // output channels (none for digital output)
     bool recorded = false;
     std::string csvPath;
-    // Recorded samples per channel, indexed by sample number (time / sample distance);
-    // NaN where a channel has no sample.
-    std::vector<std::vector<float>> columns;
-    std::vector<double> times;  // time stamp of each sample number
+    // While recording: the channels joined into rows, written to the CSV file.
+    std::unique_ptr<SampleJoiner> recording;
+    CsvSink* csv = nullptr;       // the recording's CSV sink
+    bool recordingEnded = false;
+    std::string recordingError;   // UTF-8; empty when the recording is whole
+    uint64_t recordedRows = 0;
     std::vector<int> recorderIds;
 };
 
@@ -101,13 +109,16 @@ public:
     void requestStop() { userStop_ = true; }
     bool running() const { return running_; }
 
-    // Writes one CSV file per recorded module (see docs/worksheets.md).
+    // Ends the recordings (each CSV file has been written while the run went): false
+    // with every reason when a recording is not whole. Every recording that can be
+    // written is, whatever happens to another.
     bool writeRecordings(std::string& error);
     void printSummary(std::ostream& out) const;
     // Module removal, FinishVelkDLL and unloading; the live allocation count stays readable.
     void finish();
 
     const RunReport& report() const { return report_; }
+    bool hasHost() const { return host_ != nullptr; }
     Host& host() { return *host_; }
     const Worksheet& sheet() const { return sheet_; }
     ModuleRecord* module(const std::string& id) const;
@@ -118,9 +129,18 @@ public:
     // Replaces the worksheet's output folder (relative paths then start there).
     void setOutputDir(const std::string& dir) { outputDirOverride_ = dir; }
     size_t liveAllocationsAfterFinish() const { return liveAfterFinish_; }
+    // Where the card's configuration comes from (after prepare()).
+    std::string cardSource() const { return card_ ? card_->describe() : std::string(); }
+    // Real seconds after which a run that has not reached its duration is ended:
+    // (the data time covered in whole blocks) x 3 + 10, plus pauses.
+    double realTimeLimitSeconds() const { return realTimeLimitS_; }
+    void setRealTimeLimitSeconds(double seconds) { realTimeLimitS_ = seconds; }
 
 private:
-    void configureCard();
+    bool checkOutputs();
+    bool openRecordings();
+    void endRecordings();
+    std::string laggingChannels() const;
     void onBlock(ModuleRun& run, const ReleasedBlock& b);
     bool allSourcesDone() const;
     double deliveredTime() const;  // the smallest time delivered over the source channels
@@ -129,6 +149,7 @@ private:
 
     Worksheet sheet_;
     HostOptions options_;
+    std::unique_ptr<CardConfiguration> card_;
     std::unique_ptr<Host> host_;
     std::vector<ModuleRun> runs_;
     std::string error_;
@@ -138,8 +159,9 @@ private:
     bool paused_ = false;
     bool pauseDone_ = false;
     bool userStop_ = false;
-    DWORD runStartTick_ = 0;
-    DWORD pauseStartTick_ = 0;
+    ULONGLONG runStartTick_ = 0;
+    ULONGLONG pauseStartTick_ = 0;
+    double realTimeLimitS_ = 0;
     uint64_t roundsInPause_ = 0;
     double pausedSeconds_ = 0;
     uint64_t samplesLimit_ = 0;  // samples per channel within the duration
@@ -148,7 +170,8 @@ private:
 };
 
 // `velk run WORKSHEET`: builds, runs, prints progress and the summary, writes the
-// recordings. Result: 0 completed, 1 refused or stopped early, 2 worksheet or load error.
+// recordings. Result: 0 completed, 1 refused or stopped early, 2 worksheet, load or
+// build error, or a recording that is not whole.
 int runWorksheet(const std::string& path, const HostOptions& options, const std::string& outputDir,
                  std::ostream& out);
 

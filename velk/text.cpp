@@ -34,6 +34,12 @@ std::string wideToCp932(const std::wstring& wide) { return fromWide(932, wide); 
 std::string cp932ToUtf8(const std::string& cp932) { return fromWide(CP_UTF8, toWide(932, cp932)); }
 std::string utf8ToCp932(const std::string& utf8) { return fromWide(932, toWide(CP_UTF8, utf8)); }
 
+std::string fmtNumber(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
 std::string hexBytes(const std::string& bytes) {
     std::string out;
     char cell[4];

@@ -14,6 +14,9 @@ std::string utf8ToCp932(const std::string& utf8);
 std::wstring cp932ToWide(const std::string& cp932);
 std::string wideToCp932(const std::wstring& wide);
 
+// A number formatted with a printf format for one double ("%g", "%.2f").
+std::string fmtNumber(const char* format, double value);
+
 // "C1 AC DD" style dump of the bytes, for diagnostics and test messages.
 std::string hexBytes(const std::string& bytes);
 

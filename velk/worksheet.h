@@ -25,6 +25,7 @@ uint32_t maxChannelsOf(ModuleKind kind);
 struct ModuleDef {
     std::string id;  // the name after [module ...], used by [connect] and [record ...]
     int line = 0;    // line of the section header
+    std::map<std::string, int> keyLines;  // line of each key given (lower case)
     ModuleKind kind = ModuleKind::AnalogIn;
     std::optional<int> socket;      // unset: the first card the device dialog offers
     std::optional<uint32_t> channels;
@@ -37,6 +38,8 @@ struct ModuleDef {
     uint32_t channelCount() const { return channels.value_or(1); }
     // The name shown for channel i in recordings: the worksheet's, else "ch<i>".
     std::string channelLabel(uint32_t i) const;
+    // The line of a key, else the section header's.
+    int lineOf(const std::string& key) const;
 };
 
 struct ConnectionDef {
@@ -50,11 +53,13 @@ struct ConnectionDef {
 struct RecordDef {
     std::string module;
     std::string file;  // as written (relative to the output folder unless absolute)
-    int line = 0;
+    int line = 0;      // line of the section header
+    int fileLine = 0;  // line of its file key
 };
 
 struct Worksheet {
     std::string path;     // the file it was read from (empty for text)
+    std::string name;     // how messages name it ("demo.vws")
     std::string baseDir;  // folder relative paths are taken from (no trailing separator)
     double periodMs = 1.0;
     uint32_t blockSize = 100;
@@ -64,11 +69,16 @@ struct Worksheet {
     std::string outputDir = ".";     // where recordings go, relative to baseDir
     std::string driverConfig;        // a card configuration file, relative to baseDir
     std::string cardText;            // [card N] / [fault] sections, verbatim
+    std::vector<int> cardLines;      // the worksheet line of each line of cardText
+    std::map<std::string, int> keyLines;  // line of each [experiment] key given
+    int experimentLine = 0;               // line of [experiment], 0 without one
     std::vector<ModuleDef> modules;
     std::vector<ConnectionDef> connections;
     std::vector<RecordDef> records;
 
     const ModuleDef* findModule(const std::string& id) const;
+    // The line of an [experiment] key, else of [experiment], else 1.
+    int lineOf(const std::string& key) const;
     // A path of the worksheet resolved against baseDir (absolute paths as they are).
     std::string resolve(const std::string& path) const;
 };
@@ -80,10 +90,17 @@ struct WorksheetResult {
     bool ok() const { return error.empty(); }
 };
 
+// A worksheet is a small text file: reading stops beyond this size.
+constexpr size_t kMaxWorksheetBytes = 16u << 20;
+
 // Reads worksheet text; `sourceName` prefixes error messages, `baseDir` resolves paths.
+// The text is UTF-8: UTF-16, NUL bytes and invalid UTF-8 are refused with their line.
+// Parsing takes time in proportion to the text. After the text has been read, the
+// rules of velk/worksheet_rules.h are checked.
 WorksheetResult parseWorksheet(const std::string& text, const std::string& sourceName = "worksheet",
                                const std::string& baseDir = ".");
-// Reads the file (a Unix path starting with '/' is taken as Z:/...).
+// Reads the file (a Unix path starting with '/' is taken as Z:/...), at most
+// kMaxWorksheetBytes of it.
 WorksheetResult loadWorksheet(const std::string& path);
 
 // "/work/x" -> "Z:/work/x"; other paths unchanged.

@@ -29,20 +29,30 @@ int32_t Create(ModuleRecord* m) {
     return 1;
 }
 
-// One port read per sample; a failed read stops the experiment and is reported,
-// and the block is still completed.
+// The input port byte of one processing call, and whether its reads are failing.
+struct PortReads {
+    uint8_t port;
+    bool failing;
+};
+
+// One port read per sample; the block is completed whatever the reads give. A failed
+// read stops the experiment and is reported once per failure episode (reads failing
+// one after another in a processing call): one warning, not one per sample.
 void FillFromPort(ModuleRecord* m, uint32_t channel, float* samples, uint32_t count, void* context) {
-    uint8_t* port = static_cast<uint8_t*>(context);
+    PortReads* reads = static_cast<PortReads*>(context);
     const uint16_t socket = DigitalArea(m)->socket;
     for (uint32_t j = 0; j < count; ++j) {
-        if (AccessDigitalPort(socket, 1, port) == 0) {
+        if (AccessDigitalPort(socket, 1, &reads->port) != 0) {
+            reads->failing = false;
+        } else if (!reads->failing) {
+            reads->failing = true;
             StopExperiment();
             char text[96];
             snprintf(text, sizeof(text), "LogSlot = %d\nChannel = %d\nErrCode = %d", static_cast<int>(socket),
                      static_cast<int>(channel), Tk17GetLastError(socket));
             ShowWarning("サンプリングエラー", text);
         }
-        samples[j] = (channel <= 3 && (*port >> channel) & 1) ? 5.0f : 0.0f;
+        samples[j] = (channel <= 3 && (reads->port >> channel) & 1) ? 5.0f : 0.0f;
     }
 }
 
@@ -78,9 +88,9 @@ int32_t TickReached(uint32_t now, uint32_t due) { return static_cast<int32_t>(no
 
 int32_t __cdecl DigitalInputProcessing(ModuleRecord* m) {
     if (m->outputGate == 0 || bExperimentIsPaused == 1) return 1;
-    uint8_t port = 0;
+    PortReads reads = {0, false};
     for (uint32_t i = 0; i < m->outputCount && i < 16; ++i)
-        ProduceChannelBlock(m, i, FillFromPort, ReleaseTimeReached, &port, kTag, kLineRelease);
+        ProduceChannelBlock(m, i, FillFromPort, ReleaseTimeReached, &reads, kTag, kLineRelease);
     return 1;
 }
 

@@ -62,6 +62,9 @@ int32_t __cdecl DigitalOutputProcessing(ModuleRecord* m) {
     DigitalSettings* d = DigitalArea(m);
     // Without the buffer of a successful start there is nothing to write into.
     if (d->outputBuffer == nullptr || !IsRunBuffer(d, d->outputBuffer)) return 1;
+    // Writes failing one after another in this call are one failure episode: the
+    // experiment is stopped and the failure reported once, not once per sample.
+    bool failing = false;
     for (uint32_t c = 0; c < m->inputCount; ++c) {
         DataBlock* block = GetInputBlock(m, c);
         if (block == nullptr) continue;
@@ -73,7 +76,10 @@ int32_t __cdecl DigitalOutputProcessing(ModuleRecord* m) {
                 else
                     byte = static_cast<uint8_t>(byte & ~(1u << c));
             }
-            if (AccessDigitalPort(d->socket, 0, &byte) == 0) {
+            if (AccessDigitalPort(d->socket, 0, &byte) != 0) {
+                failing = false;
+            } else if (!failing) {
+                failing = true;
                 StopExperiment();
                 char text[128];
                 snprintf(text, sizeof(text), "データ出力に失敗しました\nエラーコード %d\nソケット番号 %d\n",

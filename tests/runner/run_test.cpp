@@ -3,6 +3,9 @@
 // and resume, digital input feeding digital output, and sockets without a card.
 #include "runner_support.h"
 
+#include "velk/text.h"
+#include "velk/worksheet_rules.h"
+
 #include <math.h>
 
 namespace runnertest {
@@ -217,6 +220,61 @@ TEST_F(RunnerTest, ASecondModuleOfAClassFindsTheCardTaken) {
         << E().error();
     ASSERT_FALSE(E().host().warnings().empty());
     EXPECT_EQ(E().host().warnings().back().text, "使えるデバイスがありません");
+}
+
+
+// A digital input releases each block when real time reaches its end: with blocks
+// of 65535 at 1 ms the first one comes after 65.5 s, whatever the duration, and the
+// real-time limit leaves room for it.
+TEST_F(RunnerTest, TheRealTimeLimitLeavesRoomForAWholeDigitalInputBlock) {
+    ASSERT_TRUE(Build("[experiment]\nblock_size = 65535\nduration_s = 1\n"
+                      "[module din]\nclass = digital_in\n[card 0]\nclock = virtual\n"));
+    EXPECT_DOUBLE_EQ(E().realTimeLimitSeconds(), 65.535 * 3 + 10);
+    ASSERT_TRUE(Build("[experiment]\nblock_size = 65535\nduration_s = 1\n"
+                      "[module ai]\nclass = analog_in\nbuffer = 128K\n[card 0]\nclock = virtual\n"));
+    EXPECT_DOUBLE_EQ(E().realTimeLimitSeconds(), 1 * 3 + 10) << "analog data do not wait for real time";
+}
+
+// When the limit is reached all the same, the message names the channel behind and why.
+TEST_F(RunnerTest, ARunOutOfTimeNamesTheChannelsBehindAndTheirCause) {
+    ASSERT_TRUE(Build("[experiment]\nblock_size = 1000\nduration_s = 0.5\n"
+                      "[module ai]\nclass = analog_in\nchannels = 2\n[module din]\nclass = digital_in\n"
+                      "[card 0]\nclock = virtual\n"));
+    E().setRealTimeLimitSeconds(0.3);
+    ASSERT_TRUE(E().start());
+    E().host().exhaustPool(E().module("ai"), 1);
+    while (E().round()) Sleep(1);
+    EXPECT_EQ(E().report().end, RunEnd::TimeLimit);
+    EXPECT_EQ(E().report().detail,
+              "the data did not reach the duration in time: ai.1 reached 0 of 0.5 s (no block arrived); din.0 reached "
+              "0 of 0.5 s (a digital input block of 1000 samples takes 1 s of real time) after 0.3 s, the real-time "
+              "limit");
+    EXPECT_TRUE(Stats("ai", 0).reachedEnd);
+    E().host().setPoolCapacity(E().module("ai"), 1, 8);
+}
+
+// The stand-in's prediction of an analog read (for the check against the driver
+// buffer) is what the module asks of the card.
+TEST_F(RunnerTest, ThePredictedAnalogReadIsTheOneTheModuleProgrammes) {
+    struct Case {
+        double periodMs;
+        uint32_t channels;
+    } cases[] = {{1, 4}, {10, 2}, {6.649, 1}, {6.65, 1}, {1, 3}, {0.3, 3}, {25.5, 1}, {100, 8}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.periodMs);
+        const std::string text = "[experiment]\nblock_size = 10\nduration_s = 2\nperiod_ms = " +
+                                 velk::fmtNumber("%.10g", c.periodMs) + "\n[module ai]\nclass = analog_in\nchannels = " +
+                                 std::to_string(c.channels) + "\nbuffer = 8M\n[card 0]\nclock = virtual\n";
+        ASSERT_TRUE(Build(text));
+        const velk::AnalogRead predicted = velk::analogReadOf(E().sheet(), E().sheet().modules[0]);
+        ASSERT_TRUE(E().start());
+        Tk17Mode mode;
+        ASSERT_TRUE(Sim().GetMode(0, &mode));
+        EXPECT_FALSE(predicted.refused);
+        EXPECT_EQ(predicted.decimation, static_cast<uint32_t>(mode.decimation));
+        EXPECT_EQ(predicted.bufferBytes, static_cast<uint64_t>(mode.driverBufferSize));
+        E().stop();
+    }
 }
 
 }  // namespace

@@ -173,5 +173,35 @@ TEST_F(RunnerTest, AModuleWithoutSettingsNeverOpensTheSetupDialog) {
         EXPECT_EQ(e.find("Tk17CtlDlg"), std::string::npos) << e;
 }
 
+
+// What the worksheet allows is what the dialog keeps. The boxes count characters
+// (under Wine the 12-character name box takes 7 kanji), but the module keeps 12 bytes
+// of code page 932: 6 kanji. So names at the worksheet's byte limits arrive whole,
+// and one more kanji, which the worksheet refuses, would have been cut by the dialog.
+TEST_F(RunnerTest, NamesAtTheWorksheetsLimitsArriveWholeAndOneMoreKanjiWouldBeCut) {
+    const std::string six = u8"測定装置入力", seven = u8"測定装置入力端";
+    const std::string comment = u8"二十文字の説明です。漢字が二バイトずつ数えられます";  // 25 characters, 50 bytes
+    ASSERT_TRUE(Build(u8"[module ai]\nclass = analog_in\nchannels = 2\nname = " + six +
+                      u8"\ncomment = 二十文字の説明です。漢字が二バイトず\nchannel0 = 日本語測定装置入力端\n"
+                      u8"channel1 = ｱｲｳｴｵｶｷｸｹｺｻｼｽｾｿﾀﾁﾂﾃﾄ\n[card 0]\nclock = virtual\n"));
+    ModuleRecord* m = E().module("ai");
+    EXPECT_EQ(std::string(m->moduleName), velk::utf8ToCp932(six));
+    EXPECT_EQ(std::string(m->moduleComment), velk::utf8ToCp932(u8"二十文字の説明です。漢字が二バイトず"));
+    velk::ModuleSettings shown;
+    std::string error;
+    ASSERT_TRUE(velk::readSettings(E().host(), m, velk::ModuleKind::AnalogIn, shown, error)) << error;
+    EXPECT_EQ(shown.channelNames.at(0), velk::utf8ToCp932(u8"日本語測定装置入力端"));
+    EXPECT_EQ(shown.channelNames.at(1), velk::utf8ToCp932(u8"ｱｲｳｴｵｶｷｸｹｺｻｼｽｾｿﾀﾁﾂﾃﾄ"));
+
+    velk::WorksheetResult refused = velk::parseWorksheet("[module ai]\nclass = analog_in\nname = " + seven + "\n");
+    EXPECT_FALSE(refused.ok());
+    velk::ModuleSettings more;
+    more.name = velk::utf8ToCp932(seven);
+    more.comment = velk::utf8ToCp932(comment);
+    ASSERT_TRUE(velk::applySettings(E().host(), m, velk::ModuleKind::AnalogIn, more, error)) << "the boxes take them: " << error;
+    EXPECT_EQ(std::string(m->moduleName), velk::utf8ToCp932(six)) << "the seventh kanji is lost";
+    EXPECT_EQ(std::string(m->moduleComment), velk::utf8ToCp932(comment).substr(0, 40));
+}
+
 }  // namespace
 }  // namespace runnertest

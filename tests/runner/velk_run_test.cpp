@@ -66,3 +66,65 @@ TEST(VelkRun, TheDemoRunsFromAUnixPath) {
 
 }  // namespace
 }  // namespace runnertest
+
+namespace runnertest {
+namespace {
+
+// Mistakes of the command line and of the worksheet as a whole: each one an error
+// with exit code 2, none of them a run.
+TEST(VelkRun, TheCommandLineTakesNothingItDoesNotUse) {
+    const std::string dir = TempFolder("exe-args");
+    WriteText(dir + "\\a.vws", "[module a]\nclass = analog_in\n[card 0]\nclock = virtual\n");
+    std::string out;
+    EXPECT_EQ(RunVelk("run \"" + dir + "\\a.vws\" --out \"\"", out), 2);
+    EXPECT_TRUE(Has(out, "error: --out needs a folder")) << out;
+    out.clear();
+    EXPECT_EQ(RunVelk("run \"" + dir + "\\a.vws\" --out", out), 2);
+    EXPECT_TRUE(Has(out, "error: --out needs a folder")) << out;
+    out.clear();
+    EXPECT_EQ(RunVelk("run \"" + dir + "\\a.vws\" other.vws", out), 2);
+    EXPECT_TRUE(Has(out, "error: unexpected argument other.vws")) << out;
+    out.clear();
+    EXPECT_EQ(RunVelk("setup now", out), 2);
+    EXPECT_TRUE(Has(out, "error: setup takes no arguments: now")) << out;
+    EXPECT_FALSE(Has(out, "SetupVelkDLL")) << out;
+}
+
+TEST(VelkRun, AnEmptyWorksheetAndAnEndlessFileAreRefused) {
+    const std::string dir = TempFolder("exe-empty");
+    WriteText(dir + "\\empty.vws", "; nothing here\n[experiment]\nduration_s = 1\n");
+    std::string out;
+    EXPECT_EQ(RunVelk("run \"" + dir + "\\empty.vws\"", out), 2);
+    EXPECT_TRUE(Has(out, "error: empty.vws: the worksheet defines no [module]; there is nothing to run")) << out;
+    out.clear();
+    EXPECT_EQ(RunVelk("run /dev/zero", out), 2);
+    EXPECT_TRUE(Has(out, "error: Z:/dev/zero: larger than 16 MB; a worksheet is a small text file")) << out;
+}
+
+TEST(VelkRun, ABuildErrorStillReportsWhatTheHostWasLeftWith) {
+    const std::string dir = TempFolder("exe-build");
+    WriteText(dir + "\\nocard.vws", "[module a]\nclass = analog_in\nsocket = 2\n[card 0]\nclock = virtual\n");
+    std::string out;
+    EXPECT_EQ(RunVelk("run \"" + dir + "\\nocard.vws\"", out), 2);
+    EXPECT_TRUE(Has(out, "error: module a (line 1): no free card in socket 2 for class analog_in")) << out;
+    EXPECT_TRUE(Has(out, "live allocations after finish: 0")) << out;
+}
+
+// The digital input of the issue: 4 channels of 65535 samples whose every port read
+// fails make one warning, not 262,140.
+TEST(VelkRun, FailingPortReadsOfAWholeBlockMakeOneWarning) {
+    const std::string dir = TempFolder("exe-din");
+    WriteText(dir + "\\din.vws",
+              "[experiment]\nblock_size = 65535\nduration_s = 100\n"
+              "[module din]\nclass = digital_in\nchannels = 4\n[record din]\nfile = din.csv\n"
+              "[card 0]\nclock = virtual\n[fault]\nTk17InPort = socket 0 from 1 error 9\n");
+    std::string out;
+    EXPECT_EQ(RunVelk("run \"" + dir + "\\din.vws\"", out), 1);
+    EXPECT_TRUE(Has(out, "summary: stopped by a module (module din stopped the experiment)")) << out;
+    EXPECT_TRUE(Has(out, "warnings: 1\n")) << out;
+    EXPECT_TRUE(Has(out, u8"[サンプリングエラー] LogSlot = 0 Channel = 0 ErrCode = 9")) << out;
+    EXPECT_TRUE(Has(out, "live allocations after finish: 0")) << out;
+}
+
+}  // namespace
+}  // namespace runnertest

@@ -272,3 +272,70 @@ TEST_F(SimcardConfigText, ConfigureResetsCardsLogsAndFaults)
     uint8_t b;
     EXPECT_EQ(1, d().Tk17InPort(0, &b));
 }
+
+// The reason and the line of a configuration that could not be used, apart, for a
+// caller that names its own file (velk run names the worksheet's lines).
+TEST(SimcardConfigSource, ConfigErrorGivesTheReasonAndTheLineApart)
+{
+    clearConfigEnvironment();
+    DriverCopy copy;
+    const std::string file = copy.dir + "card.ini";
+    writeFile(file, "[card 0]\n\nai0 = codes 0 4096\n");
+    SetEnvironmentVariableA("VYTTK17_CONFIG", file.c_str());
+    LoadedDriver d(copy.dll);
+    clearConfigEnvironment();
+    ASSERT_TRUE(d.complete());
+    uint32_t line = 99;
+    char reason[256] = {};
+    EXPECT_GT(d.sim.ConfigError(&line, reason, sizeof reason), 0);
+    EXPECT_EQ(3u, line);
+    EXPECT_EQ(std::string("ai0: '4096' is not a code 0..4095"), reason);
+    EXPECT_NE(std::string::npos, d.lastError().find("card.ini: line 3: ai0")) << d.lastError();
+    EXPECT_EQ("file " + file + " (invalid)", d.configSource());
+
+    ASSERT_EQ(1, d.sim.Configure("[card 1]\n"));
+    EXPECT_EQ(0, d.sim.ConfigError(&line, reason, sizeof reason)) << "a good configuration clears it";
+    EXPECT_EQ(0u, line);
+    EXPECT_EQ(0, d.sim.Configure("[card 1]\n[card 1]\n"));
+    EXPECT_GT(d.sim.ConfigError(&line, reason, sizeof reason), 0);
+    EXPECT_EQ(2u, line);
+    EXPECT_EQ(std::string("card 1 is configured twice"), reason);
+}
+
+TEST(SimcardConfigSource, AFileThatCannotBeReadHasAReasonWithoutALine)
+{
+    clearConfigEnvironment();
+    const std::string folder = makeTempDir();  // a folder is no file to read
+    SetEnvironmentVariableA("VYTTK17_CONFIG", folder.c_str());
+    LoadedDriver d(driverPath());
+    clearConfigEnvironment();
+    ASSERT_TRUE(d.complete());
+    uint32_t line = 99;
+    char reason[512] = {};
+    EXPECT_GT(d.sim.ConfigError(&line, reason, sizeof reason), 0);
+    EXPECT_EQ(0u, line);
+    EXPECT_NE(std::string::npos, std::string(reason).find("cannot read")) << reason;
+    EXPECT_TRUE(openableSockets(d).empty());
+}
+
+TEST_F(SimcardConfigText, Utf16AndNulBytesAreRefusedWithTheirLine)
+{
+    const std::string utf16("\xFF\xFE[\0c\0a\0r\0d\0 \0" "0\0]\0\n\0", 20);
+    EXPECT_EQ(0, sim().Configure(utf16.c_str())) << "the mark alone already tells";
+    uint32_t line = 0;
+    char reason[256] = {};
+    sim().ConfigError(&line, reason, sizeof reason);
+    EXPECT_EQ(1u, line);
+    EXPECT_NE(std::string::npos, std::string(reason).find("UTF-16")) << reason;
+
+    // A UTF-16 file without its mark: the NUL after the first letter.
+    const std::string path = makeTempDir() + "wide.ini";
+    writeFile(path, std::string("[\0c\0a\0r\0d\0 \0" "0\0]\0", 16));
+    SetEnvironmentVariableA("VYTTK17_CONFIG", path.c_str());
+    EXPECT_EQ(0, sim().Configure(nullptr));
+    clearConfigEnvironment();
+    sim().ConfigError(&line, reason, sizeof reason);
+    EXPECT_EQ(1u, line);
+    EXPECT_NE(std::string::npos, std::string(reason).find("NUL")) << reason;
+    EXPECT_EQ(0, d().open(0)) << "no card from a file that could not be read";
+}

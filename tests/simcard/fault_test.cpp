@@ -256,3 +256,18 @@ TEST_F(SimcardFault, PostNotificationReachesTheCardsWindow)
     EXPECT_EQ(1, readOne(2)) << "posting alone changes nothing on the card";
     EXPECT_EQ(0, sim().PostNotification(0, 1226)) << "card 0 has no window";
 }
+
+TEST_F(SimcardFault, AFaultForCCallsEndsAndTwoFaultsOfOneOperationAddUp)
+{
+    configure("[card 0]\nclock = virtual\n[fault]\n"
+              "Tk17InPort = socket 0 from 2 for 2 error 7\n"
+              "Tk17InPort = socket 0 from 6 for 1 error 8\n");
+    ASSERT_EQ(1, d().open(0));
+    std::string results;
+    uint8_t b = 0;
+    for (int i = 0; i < 8; ++i) results += d().Tk17InPort(0, &b) ? '1' : '0';
+    EXPECT_EQ("10011011", results);
+    EXPECT_EQ(8, d().Tk17GetLastError(0)) << "the last failure's code";
+    EXPECT_EQ(0, sim().Configure("[fault]\nTk17InPort = from 1 for 0\n"));
+    EXPECT_NE(std::string::npos, d().lastError().find("for counts")) << d().lastError();
+}

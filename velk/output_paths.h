@@ -1,0 +1,44 @@
+// The files a run is to write, checked before it starts: no two recordings in one
+// file however the paths are spelt (`same.csv` and `./same.csv`, relative and
+// absolute, `/` and `\`, upper and lower case), none of them the worksheet or the
+// card configuration, none a device (`NUL`, `COM1`, `aux.csv`), and each one's
+// folder made and the file writable. Nothing is truncated by the check.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velk {
+
+// A file the run is to write, with where the worksheet asks for it.
+struct PlannedFile {
+    std::string path;     // as the runner opens it
+    std::string written;  // as the worksheet spells it
+    std::string owner;    // "[record ai]"
+    int line = 0;         // worksheet line of the request
+};
+
+// A file the run reads, which no recording may overwrite.
+struct InputFile {
+    std::string path;
+    std::string what;  // "the worksheet itself", "the card configuration"
+};
+
+// The path made absolute with `/` turned into `\`, `.` and `..` resolved and
+// letters in lower case, so that two spellings of one file compare equal.
+std::string comparablePath(const std::string& path);
+
+// The DOS device a path names ("NUL", "COM1", "AUX" for `aux.csv`), or empty. Any
+// folder or file name whose part before the first dot is a device name counts.
+std::string deviceNamed(const std::string& path);
+
+// Checks the planned files in order; on the first problem false with `error`
+// "<sheet>:<line>: ...". Creates missing folders and tries that each file can be
+// opened for writing; a file that did not exist before is removed again.
+bool checkOutputFiles(const std::vector<PlannedFile>& files, const std::vector<InputFile>& inputs,
+                      const std::string& sheetName, std::string& error);
+
+// A short description of a Win32 error code ("access denied (5)").
+std::string systemErrorText(unsigned long code);
+
+}  // namespace velk
