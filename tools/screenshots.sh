@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Takes the dialog screenshots in docs/screenshots (devsel.png, analog_setup.png,
-# about.png): starts a private X server, runs velk_screenshots with Wine's x11
+# Takes the screenshots in docs/screenshots (the five dialogs, and the live view of
+# a windowed run of the demo worksheet): starts a private X server, runs velk_screenshots with Wine's x11
 # graphics driver in a prefix of its own (build/wineprefix-x11, so the test prefix
 # stays on the null driver), and stops the server again.
 #   tools/screenshots.sh            (after building the velk_screenshots target)
@@ -40,4 +40,4 @@ fonts=$WINEPREFIX/drive_c/windows/Fonts
 /usr/lib/wine/wineserver -w
 
 cd "$bin"
-DISPLAY=":$display" VELK_GRAPHICS=x11 "$here/tools/wine-run.sh" ./velk_screenshots.exe "Z:$out"
+DISPLAY=":$display" VELK_GRAPHICS=x11 "$here/tools/wine-run.sh" ./velk_screenshots.exe "Z:$out" "Z:$here/worksheets/demo.vws"

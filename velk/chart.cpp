@@ -1,6 +1,7 @@
 #include "velk/chart.h"
 
 #include "velk/png.h"
+#include "velk/text.h"
 
 #include <math.h>
 #include <stdio.h>
@@ -31,14 +32,6 @@ double NiceStep(double span, int wanted) {
     return 10.0 * power;
 }
 
-std::wstring Wide(const std::string& utf8) {
-    if (utf8.empty()) return std::wstring();
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring w(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &w[0], n);
-    return w;
-}
-
 // A number for a tick label: no more digits than the step needs.
 std::wstring TickText(double value, double step) {
     int decimals = 0;
@@ -46,7 +39,7 @@ std::wstring TickText(double value, double step) {
     if (fabs(value) < step * 1e-9) value = 0.0;
     char text[64];
     snprintf(text, sizeof text, "%.*f", decimals, value);
-    return Wide(text);
+    return utf8ToWide(text);
 }
 
 void Line(HDC dc, int x0, int y0, int x1, int y1) {
@@ -99,7 +92,7 @@ Chart::Chart(const ChartSpec& spec) : spec_(spec) {
     }
     layout_.height = y + kAxisHeight;
     channels_.resize(spec_.channelLabels.size());
-    for (Channel& c : channels_) c.columns.assign(static_cast<size_t>(spec_.plotWidth), Column{1.0f, -1.0f});
+    for (Channel& c : channels_) c.columns.assign(static_cast<size_t>(spec_.plotWidth), Column{1.0f, -1.0f, 0.0f, 0.0f});
 }
 
 int Chart::columnOf(double timeS) const {
@@ -122,11 +115,12 @@ void Chart::add(uint32_t channel, double startS, double distanceS, const float* 
         if (v != v) continue;
         Column& column = c.columns[static_cast<size_t>(columnOf(startS + j * distanceS))];
         if (column.min > column.max) {
-            column.min = column.max = v;
+            column.min = column.max = column.first = v;
         } else {
             column.min = std::min(column.min, v);
             column.max = std::max(column.max, v);
         }
+        column.last = v;
         ++c.samples;
     }
 }
@@ -161,29 +155,29 @@ void Chart::drawStrip(HDC dc, int x, int y, uint32_t channel) const {
     SetTextColor(dc, kTextColour);
     for (double v : yTicks)
         Text(dc, left - 6, y + rowOf(channel, v) - 6, TickText(v, yStep) + (spec_.digital ? L"" : L" V"), TA_RIGHT | TA_TOP);
-    Text(dc, left, top - kNameHeight + 2, Wide(spec_.channelLabels[channel]), TA_LEFT | TA_TOP);
+    Text(dc, left, top - kNameHeight + 2, utf8ToWide(spec_.channelLabels[channel]), TA_LEFT | TA_TOP);
 
-    // The trace: each column from its minimum to its maximum, joined to the column
-    // before so that a step between columns stays one line.
+    // The trace: each column from its minimum to its maximum, reaching back to the
+    // last sample before it, in the next column or across the empty ones between.
     {
         GdiObject pen(dc, CreatePen(PS_SOLID, 1, kTraceColour));
         const Channel& c = channels_[channel];
-        int previousTop = -1, previousBottom = -1;
+        int previous = -1;     // the last column with samples
+        int previousRow = 0;   // the row of its last sample
         for (int col = 0; col < layout_.plotWidth; ++col) {
             const Column& column = c.columns[static_cast<size_t>(col)];
-            if (column.min > column.max) {
-                previousTop = previousBottom = -1;
-                continue;
-            }
+            if (column.min > column.max) continue;
             int high = rowOf(channel, column.max);
             int low = rowOf(channel, column.min);
-            if (previousTop >= 0) {
-                high = std::min(high, previousBottom);
-                low = std::max(low, previousTop);
+            if (previous >= 0 && previous == col - 1) {
+                high = std::min(high, previousRow);
+                low = std::max(low, previousRow);
+            } else if (previous >= 0) {
+                Line(dc, left + previous, y + previousRow, left + col, y + rowOf(channel, column.first));
             }
             Line(dc, left + col, y + high, left + col, y + low + 1);
-            previousTop = rowOf(channel, column.max);
-            previousBottom = rowOf(channel, column.min);
+            previous = col;
+            previousRow = rowOf(channel, column.last);
         }
     }
     {
@@ -203,7 +197,7 @@ void Chart::draw(HDC dc, int x, int y) const {
     {
         GdiObject font(dc, MakeFont(15, true));
         SetTextColor(dc, kTextColour);
-        Text(dc, x + layout_.plotLeft, y + 7, Wide(spec_.title), TA_LEFT | TA_TOP);
+        Text(dc, x + layout_.plotLeft, y + 7, utf8ToWide(spec_.title), TA_LEFT | TA_TOP);
     }
     GdiObject font(dc, MakeFont(12, false));
     for (uint32_t c = 0; c < channels_.size(); ++c) drawStrip(dc, x, y, c);

@@ -2,7 +2,8 @@
 // levels on the y axis over the module's range, seconds on the x axis, a grid and
 // tick labels. Samples are folded into the minimum and maximum of each pixel column
 // as they arrive, so a chart of any length takes the memory of its width and a
-// single-sample spike still shows. Drawn with GDI into a memory bitmap, which
+// single-sample spike still shows; columns without a sample between two that have
+// one are crossed by a line from the one sample to the next. Drawn with GDI into a memory bitmap, which
 // velk.exe saves as PNG and the live view copies into its window.
 #pragma once
 
@@ -21,7 +22,7 @@ struct ChartSpec {
     double yMax = 10.0;
     bool digital = false;       // levels 0 and 5, labelled as such
     double durationS = 1.0;     // the x axis: 0 to durationS seconds
-    int plotWidth = 1000;       // pixels of the x axis (one min/max column each)
+    int plotWidth = 880;        // pixels of the x axis (one min/max column each)
     int stripHeight = 110;      // pixels of each strip's plot area
 };
 
@@ -64,10 +65,11 @@ public:
 
 private:
     struct Column {
-        float min, max;
+        float min, max;     // min > max: no sample in the column
+        float first, last;  // the column's first and last sample, where the trace comes in and goes on
     };
     struct Channel {
-        std::vector<Column> columns;  // min > max: no sample in the column
+        std::vector<Column> columns;
         uint64_t samples = 0;
     };
     void drawStrip(HDC dc, int x, int y, uint32_t channel) const;

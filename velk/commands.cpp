@@ -43,12 +43,22 @@ int runSetup(Host& host, const CommandLine& line, std::ostream& out) {
     return result == 1 ? 0 : 1;
 }
 
-// run WORKSHEET [--out DIR]
+// run WORKSHEET [--out DIR] [--no-chart] [--stay-open]
 int runRun(const CommandLine& line, std::ostream& out) {
     std::string worksheet, outputDir;
+    RunOptions run;
+    run.live = line.windowed;
     for (size_t i = 0; i < line.arguments.size(); ++i) {
         const std::string& a = line.arguments[i];
-        if (a == "--out") {
+        if (a == "--no-chart") {
+            run.charts = false;
+        } else if (a == "--stay-open") {
+            if (!line.windowed) {
+                out << "error: --stay-open needs --windowed\n" << usage();
+                return 2;
+            }
+            run.stayOpen = true;
+        } else if (a == "--out") {
             if (i + 1 >= line.arguments.size() || line.arguments[i + 1].empty()) {
                 out << "error: --out needs a folder\n" << usage();
                 return 2;
@@ -69,14 +79,17 @@ int runRun(const CommandLine& line, std::ostream& out) {
         out << "error: run needs a worksheet file\n" << usage();
         return 2;
     }
-    return runWorksheet(worksheet, line.options, outputDir, out);
+    run.outputDir = outputDir;
+    return runWorksheet(worksheet, line.options, run, out);
 }
 
 const Command kCommands[] = {
     {"setup", "", "load the extension, list the classes and menus it registered, finish", runSetup},
-    {"run", "WORKSHEET [--out DIR]",
-     "build the worksheet's modules, run the experiment, print a summary and write the CSV recordings", nullptr,
-     runRun},
+    {"run", "WORKSHEET [--out DIR] [--no-chart] [--stay-open]",
+     "build the worksheet's modules, run the experiment, print a summary and write the CSV recordings and\n"
+     "      their PNG charts (--no-chart: none); with --windowed the charts grow in the main window while\n"
+     "      the run goes, and --stay-open keeps the window after the run until it is closed",
+     nullptr, runRun},
 };
 
 }  // namespace

@@ -474,6 +474,13 @@ LRESULT Host::handleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_PAINT: {
             PAINTSTRUCT ps;
             HDC dc = BeginPaint(hwnd, &ps);
+            if (paintHook_) {
+                RECT client;
+                GetClientRect(hwnd, &client);
+                paintHook_(dc, client);
+                EndPaint(hwnd, &ps);
+                return 0;
+            }
             SetBkMode(dc, TRANSPARENT);
             int y = 8;
             for (const auto& inst : modules_) {

@@ -296,6 +296,9 @@ public:
     // Called inside StopExperiment and ShowWarning, after the call is recorded.
     void setStopHook(std::function<void()> hook) { stopHook_ = std::move(hook); }
     void setWarningHook(std::function<void(const Warning&)> hook) { warningHook_ = std::move(hook); }
+    // Paints the main window's client area instead of the module list (the live
+    // view of a run); null restores the list.
+    void setPaintHook(std::function<void(HDC, const RECT&)> hook) { paintHook_ = std::move(hook); }
 
     // Dispatches the pending messages of this thread; returns how many.
     size_t pump();
@@ -410,6 +413,7 @@ private:
     bool stopRequested_ = false;
     std::function<void()> stopHook_;
     std::function<void(const Warning&)> warningHook_;
+    std::function<void(HDC, const RECT&)> paintHook_;
 };
 
 }  // namespace velk

@@ -2,12 +2,14 @@
 // out of time, and `velk run` itself.
 #include "velk/runner.h"
 
+#include "velk/live_view.h"
 #include "velk/text.h"
 #include "velk/worksheet_rules.h"
 
 #include <stdio.h>
 
 #include <algorithm>
+#include <sstream>
 
 namespace velk {
 
@@ -21,6 +23,15 @@ const char* runEndText(RunEnd end) {
         case RunEnd::NotRun: return "not run";
     }
     return "";
+}
+
+std::string Experiment::progressText() const {
+    std::ostringstream text;
+    progressLine(text, running_ || report_.wallSeconds == 0 ? (GetTickCount64() - runStartTick_) / 1000.0
+                                                             : report_.wallSeconds);
+    std::string line = text.str();
+    while (!line.empty() && (line.back() == '\n' || line.front() == ' ')) line.erase(line.back() == '\n' ? line.size() - 1 : 0, 1);
+    return line;
 }
 
 void Experiment::progressLine(std::ostream& out, double elapsed) const {
@@ -93,6 +104,7 @@ void Experiment::printSummary(std::ostream& out) const {
             out << "  recorded to " << cp932ToUtf8(r.csvPath) << " (" << r.recordedRows << " rows)\n";
         else
             out << "  RECORDING INCOMPLETE: " << r.recordingError << "\n";
+        if (r.chart && r.chart->written()) out << "  chart " << cp932ToUtf8(r.chartPath) << "\n";
     }
     if (report_.warnings.empty()) {
         out << "warnings: none\n";
@@ -107,8 +119,7 @@ void Experiment::printSummary(std::ostream& out) const {
     }
 }
 
-int runWorksheet(const std::string& path, const HostOptions& options, const std::string& outputDir,
-                 std::ostream& out) {
+int runWorksheet(const std::string& path, const HostOptions& options, const RunOptions& run, std::ostream& out) {
     WorksheetResult w = loadWorksheet(path);
     if (!w.ok()) {
         out << "error: " << cp932ToUtf8(w.error) << "\n";
@@ -116,7 +127,8 @@ int runWorksheet(const std::string& path, const HostOptions& options, const std:
     }
     out << "worksheet: " << cp932ToUtf8(w.sheet.path) << "\n";
     Experiment e(w.sheet, options);
-    if (!outputDir.empty()) e.setOutputDir(outputDir);
+    if (!run.outputDir.empty()) e.setOutputDir(run.outputDir);
+    e.setCharts(run.charts);
     out << "building " << w.sheet.modules.size() << " module(s)\n";
     out.flush();
     // What the host was left with, also after a build that failed.
@@ -145,11 +157,26 @@ int runWorksheet(const std::string& path, const HostOptions& options, const std:
             << fmtNumber("%g", blockSeconds(w.sheet)) << " s in step with real time)";
     out << "\n";
     out.flush();
+    // The live view belongs to the main window, which lives until finish().
+    std::unique_ptr<LiveView> view;
+    if (run.live) {
+        view = std::make_unique<LiveView>(e.host());
+        e.setLiveView(view.get());
+    }
     const RunReport report = e.run(&out);
     std::string error;
     const bool written = e.writeRecordings(error);
     e.printSummary(out);
     if (!written) out << "error: " << error << "\n";
+    if (view) {
+        if (run.stayOpen) {
+            out << "the window stays open until it is closed\n";
+            out.flush();
+            view->waitUntilClosed();
+        }
+        e.setLiveView(nullptr);
+        view.reset();
+    }
     finish();
     if (!written) return 2;
     return report.end == RunEnd::Completed ? 0 : 1;

@@ -1,5 +1,7 @@
 #include "velk/runner.h"
 
+#include "velk/live_view.h"
+
 #include "velk/module_setup.h"
 #include "velk/output_paths.h"
 #include "velk/text.h"
@@ -37,8 +39,13 @@ Experiment::~Experiment() { finish(); }
 // The recordings' paths, before anything is loaded (docs/worksheets.md, Recordings).
 bool Experiment::checkOutputs() {
     std::vector<PlannedFile> files;
-    for (const RecordDef& rec : sheet_.records)
-        files.push_back({recordingPath(rec), rec.file, "[record " + rec.module + "]", rec.fileLine});
+    for (const RecordDef& rec : sheet_.records) {
+        const std::string path = recordingPath(rec);
+        files.push_back({path, rec.file, "[record " + rec.module + "]", rec.fileLine});
+        if (writeCharts_)
+            files.push_back({chartPathFor(path), chartPathFor(rec.file), "[record " + rec.module + "] (its chart)",
+                             rec.fileLine});
+    }
     std::vector<InputFile> inputs;
     if (!sheet_.path.empty()) inputs.push_back({sheet_.path, "the worksheet itself"});
     if (!sheet_.driverConfig.empty()) inputs.push_back({sheet_.resolve(sheet_.driverConfig), "the card configuration"});
@@ -101,6 +108,7 @@ bool Experiment::prepare() {
             if (run.def->id == rec.module) {
                 run.recorded = true;
                 run.csvPath = recordingPath(rec);
+                if (writeCharts_) run.chartPath = chartPathFor(run.csvPath);
             }
     for (ModuleRun& run : runs_) {
         for (uint32_t c = 0; c < run.channels.size(); ++c) {
@@ -295,10 +303,15 @@ RunReport Experiment::run(std::ostream* progress) {
             lastLine = now;
             progressLine(*progress, (now - runStartTick_) / 1000.0);
         }
+        if (live_) live_->tick(progressText());
         if (host_->releaseCount() == releases) Sleep(1);  // nothing came: let real time pass
         releases = host_->releaseCount();
     }
     if (report_.wallSeconds == 0) report_.wallSeconds = (GetTickCount64() - runStartTick_) / 1000.0;
+    if (live_) {
+        live_->tick(progressText() + " - " + runEndText(report_.end), true);
+        live_->flush();
+    }
     return report_;
 }
 

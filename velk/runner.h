@@ -17,6 +17,7 @@
 #pragma once
 
 #include "velk/card_config.h"
+#include "velk/chart_sink.h"
 #include "velk/host.h"
 #include "velk/recording.h"
 #include "velk/worksheet.h"
@@ -29,6 +30,8 @@
 #include <vector>
 
 namespace velk {
+
+class LiveView;
 
 struct ChannelStats {
     std::string label;        // UTF-8, the worksheet's channel name or "ch<i>"
@@ -52,6 +55,8 @@ struct ModuleRun {
     // While recording: the channels joined into rows, written to the CSV file.
     std::unique_ptr<SampleJoiner> recording;
     CsvSink* csv = nullptr;       // the recording's CSV sink
+    ChartSink* chart = nullptr;   // its chart, when charts are drawn
+    std::string chartPath;        // where the chart goes (empty: not written)
     bool recordingEnded = false;
     std::string recordingError;   // UTF-8; empty when the recording is whole
     uint64_t recordedRows = 0;
@@ -126,6 +131,13 @@ public:
     const std::vector<ModuleRun>& modules() const { return runs_; }
     // Where the recording of the module goes.
     std::string recordingPath(const RecordDef& rec) const;
+    // Charts: a PNG file beside each recording's CSV file (on unless turned off).
+    void setCharts(bool write) { writeCharts_ = write; }
+    // The live view of a windowed run: it shows the recordings' charts as they grow
+    // (the view outlives the run; null for none).
+    void setLiveView(LiveView* view) { live_ = view; }
+    // One line about the run's progress (UTF-8), as printed about once a second.
+    std::string progressText() const;
     // Replaces the worksheet's output folder (relative paths then start there).
     void setOutputDir(const std::string& dir) { outputDirOverride_ = dir; }
     size_t liveAllocationsAfterFinish() const { return liveAfterFinish_; }
@@ -139,6 +151,7 @@ public:
 private:
     bool checkOutputs();
     bool openRecordings();
+    ChartSpec chartSpecOf(const ModuleRun& r) const;
     void endRecordings();
     std::string laggingChannels() const;
     void onBlock(ModuleRun& run, const ReleasedBlock& b);
@@ -167,12 +180,19 @@ private:
     uint64_t samplesLimit_ = 0;  // samples per channel within the duration
     size_t liveAfterFinish_ = 0;
     bool finished_ = false;
+    bool writeCharts_ = true;
+    LiveView* live_ = nullptr;
 };
 
 // `velk run WORKSHEET`: builds, runs, prints progress and the summary, writes the
 // recordings. Result: 0 completed, 1 refused or stopped early, 2 worksheet, load or
 // build error, or a recording that is not whole.
-int runWorksheet(const std::string& path, const HostOptions& options, const std::string& outputDir,
-                 std::ostream& out);
+struct RunOptions {
+    std::string outputDir;  // replaces the worksheet's output folder when not empty
+    bool charts = true;     // a PNG chart beside each CSV file
+    bool live = false;      // the live view in the main window (a windowed run)
+    bool stayOpen = false;  // the window stays after the run until the user closes it
+};
+int runWorksheet(const std::string& path, const HostOptions& options, const RunOptions& run, std::ostream& out);
 
 }  // namespace velk

@@ -2,6 +2,9 @@
 // recorded modules' rows, written to their CSV files as the blocks arrive.
 #include "velk/runner.h"
 
+#include "velk/live_view.h"
+#include "velk/text.h"
+
 #include <math.h>
 
 #include <algorithm>
@@ -42,10 +45,31 @@ void Experiment::onBlock(ModuleRun& run, const ReleasedBlock& b) {
     }
 }
 
+// A recorded module's chart: its worksheet and id above the strips, the range of
+// its module (volts) or the two levels of a digital input, the run's duration.
+ChartSpec Experiment::chartSpecOf(const ModuleRun& r) const {
+    ChartSpec spec;
+    spec.durationS = sheet_.durationS;
+    const std::string count = std::to_string(r.channels.size()) + (r.channels.size() == 1 ? " channel" : " channels");
+    if (r.def->kind == ModuleKind::DigitalIn) {
+        spec.digital = true;
+        spec.yMin = -1.0;
+        spec.yMax = 6.0;
+        spec.title = sheet_.name + ": " + r.def->id + " (digital input, " + count + ", levels 0 and 5)";
+    } else {
+        const double span = r.def->range.value_or(0) == 1 ? 5.0 : 10.0;
+        spec.yMin = -span;
+        spec.yMax = span;
+        spec.title = sheet_.name + ": " + r.def->id + " (analog input, " + count + u8", ±" + fmtNumber("%g", span) + " V)";
+    }
+    return spec;
+}
+
 bool Experiment::openRecordings() {
     for (ModuleRun& r : runs_) {
         r.recording.reset();
         r.csv = nullptr;
+        r.chart = nullptr;
         r.recordingEnded = false;
         r.recordingError.clear();
         r.recordedRows = 0;
@@ -61,6 +85,12 @@ bool Experiment::openRecordings() {
         r.csv = csv.get();
         r.recording = std::make_unique<SampleJoiner>(r.channels.size(), samplesLimit_);
         r.recording->addSink(std::move(csv));
+        if (writeCharts_ || live_) {
+            auto chart = std::make_unique<ChartSink>(chartSpecOf(r), r.chartPath);
+            r.chart = chart.get();
+            if (live_) live_->add(r.chart);
+            r.recording->addSink(std::move(chart));
+        }
         std::vector<std::string> labels;
         for (const ChannelStats& st : r.channels) labels.push_back(st.label);
         r.recording->begin(labels);

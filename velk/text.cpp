@@ -31,6 +31,7 @@ std::string fromWide(UINT codePage, const std::wstring& wide) {
 
 std::wstring cp932ToWide(const std::string& cp932) { return toWide(932, cp932); }
 std::string wideToCp932(const std::wstring& wide) { return fromWide(932, wide); }
+std::wstring utf8ToWide(const std::string& utf8) { return toWide(CP_UTF8, utf8); }
 std::string cp932ToUtf8(const std::string& cp932) { return fromWide(CP_UTF8, toWide(932, cp932)); }
 std::string utf8ToCp932(const std::string& utf8) { return fromWide(932, toWide(CP_UTF8, utf8)); }
 

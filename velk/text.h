@@ -13,6 +13,8 @@ std::string utf8ToCp932(const std::string& utf8);
 // Code page 932 bytes to UTF-16 and back.
 std::wstring cp932ToWide(const std::string& cp932);
 std::string wideToCp932(const std::wstring& wide);
+// UTF-8 to UTF-16, for the wide GDI calls.
+std::wstring utf8ToWide(const std::string& utf8);
 
 // A number formatted with a printf format for one double ("%g", "%.2f").
 std::string fmtNumber(const char* format, double value);

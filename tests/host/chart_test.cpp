@@ -6,8 +6,7 @@
 
 #include "velk/chart.h"
 #include "velk/png.h"
-
-#include <wincodec.h>
+#include "tests/support/png_decode.h"
 
 #include <math.h>
 
@@ -20,14 +19,8 @@ namespace {
 using velk::Chart;
 using velk::ChartSpec;
 
-struct Image {
-    int width = 0, height = 0;
-    std::vector<uint8_t> rgb;
-    bool isTrace(int x, int y) const {
-        const uint8_t* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
-        return RGB(p[0], p[1], p[2]) == Chart::kTraceColour;
-    }
-};
+using velktest::Image;
+using velktest::DecodePng;
 
 Image Render(const Chart& chart) {
     Image image;
@@ -100,6 +93,27 @@ TEST(Chart, ASingleSampleSpikeSurvivesAMillionSamples) {
     EXPECT_EQ(TraceRows(chart, image, 0, spikeColumn - 2), std::set<int>{chart.rowOf(0, 0.0)});
 }
 
+// Fewer samples than columns: the columns between two samples carry the line from
+// one to the next, so a slow ramp stays one unbroken rising line.
+TEST(Chart, SparseSamplesAreJoinedAcrossTheEmptyColumns) {
+    ChartSpec spec = TwoStrips(1.0);
+    spec.channelLabels = {"ramp"};
+    Chart chart(spec);
+    std::vector<float> ramp(11);
+    for (size_t j = 0; j < ramp.size(); ++j) ramp[j] = -8.0f + 1.6f * static_cast<float>(j);
+    chart.add(0, 0.0, 0.1, ramp.data(), 11);
+    const Image image = Render(chart);
+    int previousTop = 1 << 30;
+    for (int col = 0; col <= chart.columnOf(1.0); ++col) {
+        const std::set<int> rows = TraceRows(chart, image, 0, col);
+        ASSERT_FALSE(rows.empty()) << "column " << col;
+        ASSERT_LE(*rows.begin(), previousTop) << "rising, column " << col;
+        previousTop = *rows.begin();
+    }
+    EXPECT_EQ(*TraceRows(chart, image, 0, 0).rbegin(), chart.rowOf(0, -8.0));
+    EXPECT_EQ(*TraceRows(chart, image, 0, 199).begin(), chart.rowOf(0, 8.0));
+}
+
 TEST(Chart, DigitalLevelsAndValuesOutsideTheRange) {
     ChartSpec spec = TwoStrips(1.0);
     spec.digital = true;
@@ -119,43 +133,6 @@ TEST(Chart, DigitalLevelsAndValuesOutsideTheRange) {
     const std::set<int> last = TraceRows(chart, image, 0, 199);
     EXPECT_EQ(*last.begin(), chart.layout().stripTop[0]) << "clamped to the strip's top";
     EXPECT_EQ(*last.rbegin(), chart.layout().stripTop[0] + spec.stripHeight - 1) << "and its bottom";
-}
-
-// Decodes a PNG file with the Windows Imaging Component into RGB rows.
-bool DecodePng(const std::string& path, Image& out) {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    IWICImagingFactory* factory = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                reinterpret_cast<void**>(&factory))))
-        return false;
-    std::wstring wide(path.begin(), path.end());
-    IWICBitmapDecoder* decoder = nullptr;
-    IWICBitmapFrameDecode* frame = nullptr;
-    IWICFormatConverter* converter = nullptr;
-    bool ok = SUCCEEDED(factory->CreateDecoderFromFilename(wide.c_str(), nullptr, GENERIC_READ,
-                                                           WICDecodeMetadataCacheOnDemand, &decoder)) &&
-              SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
-              SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone, nullptr,
-                                              0.0, WICBitmapPaletteTypeCustom));
-    UINT width = 0, height = 0;
-    if (ok) ok = SUCCEEDED(converter->GetSize(&width, &height));
-    if (ok) {
-        std::vector<uint8_t> bgr(static_cast<size_t>(width) * height * 3);
-        ok = SUCCEEDED(converter->CopyPixels(nullptr, width * 3, static_cast<UINT>(bgr.size()), bgr.data()));
-        out.width = static_cast<int>(width);
-        out.height = static_cast<int>(height);
-        out.rgb.resize(bgr.size());
-        for (size_t i = 0; i + 2 < bgr.size(); i += 3) {
-            out.rgb[i] = bgr[i + 2];
-            out.rgb[i + 1] = bgr[i + 1];
-            out.rgb[i + 2] = bgr[i];
-        }
-    }
-    if (converter) converter->Release();
-    if (frame) frame->Release();
-    if (decoder) decoder->Release();
-    factory->Release();
-    return ok;
 }
 
 TEST(Chart, ThePngFileHoldsExactlyTheRenderedPixels) {

@@ -105,6 +105,10 @@ protected:
     void TearDown() override {
         if (!exp_) return;
         exp_->finish();
+        if (!exp_->hasHost()) {  // refused before anything was loaded
+            exp_.reset();
+            return;
+        }
         EXPECT_EQ(exp_->liveAllocationsAfterFinish(), 0u) << exp_->host().allocator().liveReport();
         EXPECT_TRUE(exp_->host().errors().empty()) << (exp_->host().errors().empty() ? "" : exp_->host().errors()[0]);
         EXPECT_TRUE(exp_->host().unexpectedCalls().empty());

@@ -4,13 +4,18 @@
 // Velk stand-in with the real extension on the simulated card, and saves each dialog
 // window as a PNG file.
 //
-//   velk_screenshots.exe [output folder]
+// Then it runs a worksheet (the demo) as `velk run --windowed` does and saves the
+// main window with the live view two seconds into the run.
 //
-// Writes devsel.png, analog_setup.png, about.png, digital_in_setup.png and
-// digital_out_setup.png. Needs a graphics driver that
+//   velk_screenshots.exe [output folder] [worksheet]
+//
+// Writes devsel.png, analog_setup.png, about.png, digital_in_setup.png,
+// digital_out_setup.png and live_view.png. Needs a graphics driver that
 // draws (the x11 driver under an X server; tools/screenshots.sh arranges that).
 #include "velk/png.h"
 #include "velk/host.h"
+#include "velk/live_view.h"
+#include "velk/runner.h"
 #include "velk/ui_driver.h"
 
 #include <stdio.h>
@@ -127,6 +132,50 @@ void ShootDigital(velk::Host& host, ModuleRecord* m, const char* title, int chan
     Report(op, allOk);
 }
 
+// Runs the worksheet with the live view in a shown main window and saves the window
+// once the data have reached `atSeconds`.
+bool ShootLiveView(const std::string& worksheet, double atSeconds, const std::string& path) {
+    velk::WorksheetResult w = velk::loadWorksheet(worksheet);
+    if (!w.ok()) {
+        printf("%s\n", w.error.c_str());
+        return false;
+    }
+    velk::HostOptions options;
+    options.warnings = velk::WarningOutput::None;
+    options.showMainWindow = true;
+    options.windowX = 0;
+    options.windowY = 0;
+    velk::Experiment e(w.sheet, options);
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    e.setOutputDir(temp);
+    if (!e.prepare()) {
+        printf("%s\n", e.error().c_str());
+        return false;
+    }
+    bool shot = false;
+    {
+        velk::LiveView view(e.host());
+        e.setLiveView(&view);
+        if (e.start()) {
+            while (e.round()) {
+                view.tick(e.progressText());
+                const velk::ModuleRun* first = e.modules().empty() ? nullptr : &e.modules().front();
+                const double reached = first && !first->channels.empty() ? first->channels.front().lastTime : 0.0;
+                if (!shot && reached >= atSeconds) {
+                    view.tick(e.progressText(), true);
+                    view.flush();
+                    shot = CaptureWindow(e.host().mainWindow(), path);
+                }
+                Sleep(1);
+            }
+        }
+        e.setLiveView(nullptr);
+    }
+    e.finish();
+    return shot;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -200,5 +249,6 @@ int main(int argc, char** argv) {
     else
         allOk = false;
     host.finish();
+    if (argc > 2 && !ShootLiveView(argv[2], 2.0, folder + "/live_view.png")) allOk = false;
     return allOk ? 0 : 1;
 }
