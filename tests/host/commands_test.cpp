@@ -90,3 +90,16 @@ TEST(VelkExe, PrintsUtf8LinesWithPlainLineFeeds) {
     EXPECT_EQ(RunVelk("", usage), 2);
     EXPECT_TRUE(has(usage, "error: no command given")) << usage;
 }
+
+namespace {
+
+TEST(CommandLine, ChartOptionsOfRun) {
+    std::ostringstream out;
+    velk::cli::CommandLine line = velk::cli::parseCommandLine({"run", "x.vws", "--stay-open"});
+    ASSERT_TRUE(line.error.empty());
+    EXPECT_EQ(velk::cli::runCommandLine(line, out), 2) << "the window to keep open belongs to a windowed run";
+    EXPECT_TRUE(has(out.str(), "error: --stay-open needs --windowed")) << out.str();
+    EXPECT_TRUE(has(velk::cli::usage(), "[--no-chart] [--stay-open]"));
+}
+
+}  // namespace
