@@ -89,6 +89,14 @@ BenchHost::~BenchHost() {
         auto finish =
             reinterpret_cast<FinishVelkDLLFn>(reinterpret_cast<void*>(GetProcAddress(extension_, "FinishVelkDLL")));
         if (finish && ok_) finish(0);
+        // The extension's notification window outlives FinishVelkDLL, as in Velk, which
+        // ends there; a host that goes on removes it and its class before unloading.
+        // (It is registered under Velk's instance, the one given as hInstVelk.)
+        for (HWND h; (h = FindWindowA("TK17GETMSG", nullptr)) != nullptr;) {
+            SetWindowLongPtrA(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DefWindowProcA));
+            DestroyWindow(h);
+        }
+        UnregisterClassA("TK17GETMSG", GetModuleHandleA(nullptr));
         FreeLibrary(extension_);
     }
     for (HBITMAP b : bitmaps_) DeleteObject(b);

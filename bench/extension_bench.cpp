@@ -5,8 +5,13 @@
 // go through a plain strided read-and-convert loop and through memcpy; the digital
 // routines are set beside bare calls of the driver's port operations.
 //
-//   extension_bench.exe [rounds]      (default 31 rounds; minimum and median shown)
+// Then the simulated driver's own costs, the Velk stand-in's share of a run, and the
+// highest real-clock rates whole runs sustain.
+//
+//   extension_bench.exe [rounds] [seconds]   (default 31 rounds, real-clock runs of 3 s)
 #include "bench/bench_host.h"
+#include "bench/bench_timing.h"
+#include "bench/stand_in_bench.h"
 
 #include "abi/tk17_abi.h"
 
@@ -22,44 +27,9 @@
 
 namespace {
 
-double Now() {
-    static const double tick = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return 1.0 / static_cast<double>(f.QuadPart);
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * tick;
-}
-
-struct Figures {
-    double min;
-    double median;
-};
-
-Figures Summarise(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return Figures{v.front(), v[v.size() / 2]};
-}
-
-// Runs every contender `reps` times per round, round after round, in turn; gives
-// seconds per unit of work for each (its time / (reps x units)).
-std::vector<Figures> Interleaved(const std::vector<std::function<void()>>& contenders, int reps, double units,
-                                 int rounds) {
-    std::vector<std::vector<double>> times(contenders.size());
-    for (const auto& f : contenders) f();  // warm-up
-    for (int r = 0; r < rounds; ++r) {
-        for (size_t i = 0; i < contenders.size(); ++i) {
-            const double start = Now();
-            for (int k = 0; k < reps; ++k) contenders[i]();
-            times[i].push_back((Now() - start) / (reps * units));
-        }
-    }
-    std::vector<Figures> out;
-    for (auto& t : times) out.push_back(Summarise(t));
-    return out;
-}
+using bench::Figures;
+using bench::Interleaved;
+using bench::Now;
 
 volatile float g_sink;
 volatile uint8_t g_byteSink;
@@ -181,11 +151,80 @@ bool RunDigital(bench::BenchHost& host, HMODULE driver, int rounds) {
     return true;
 }
 
+// The simulated driver's own costs, so that one can see it never dominates a run:
+// a status call, a port access and a generated conversion per signal kind.
+bool RunSimulatedDriver(const std::string& path, int rounds) {
+    HMODULE sim = LoadLibraryA(path.c_str());
+    if (!sim) {
+        printf("cannot load %s\n", path.c_str());
+        return false;
+    }
+    auto proc = [sim](const char* name) { return reinterpret_cast<void*>(GetProcAddress(sim, name)); };
+    auto configure = reinterpret_cast<int32_t(WINAPI*)(const char*)>(proc("SimConfigure"));
+    auto create = reinterpret_cast<Tk17CreateFn>(proc("Tk17Create"));
+    auto setMode = reinterpret_cast<Tk17SetModeFn>(proc("Tk17SetMode"));
+    auto startSampling = reinterpret_cast<Tk17StartSamplingFn>(proc("Tk17StartSampling"));
+    auto status = reinterpret_cast<Tk17GetSamplingStatusFn>(proc("Tk17GetSamplingStatus"));
+    auto getData = reinterpret_cast<Tk17GetDataFn>(proc("Tk17GetData"));
+    auto inPort = reinterpret_cast<Tk17InPortFn>(proc("Tk17InPort"));
+    auto outPort = reinterpret_cast<Tk17OutPortFn>(proc("Tk17OutPort"));
+    bool ok = configure && create && setMode && startSampling && status && getData && inPort && outPort;
+    const char* const kinds[] = {"dc offset=1", "scan", "codes 1 2 3 4 5", "square amplitude=3 frequency=50",
+                                 "sine amplitude=3 frequency=50", "noise amplitude=1"};
+    std::vector<uint16_t> buffer(8 * 4096);
+    for (const char* kind : kinds) {
+        if (!ok) break;
+        std::string config = "[card 0]\nclock = virtual\n";
+        for (int c = 0; c < 8; ++c) config += "ai" + std::to_string(c) + " = " + kind + "\n";
+        uint32_t cell = 0;
+        Tk17Mode mode = {0, 0, 7, 10, 0, 1, 262144, 1};
+        if (configure(config.c_str()) != 1 || create(&cell, nullptr, TK17_MSG_CARD_REMOVED, 0) != 1 ||
+            setMode(0, &mode) != 1 || startSampling(0) != 1) {
+            ok = false;
+            break;
+        }
+        uint32_t count = 0, word = 0;
+        uint8_t byte = 0;
+        const int calls = 20000;
+        std::vector<Figures> f = Interleaved(
+            {
+                [&] { getData(0, buffer.data(), static_cast<uint32_t>(buffer.size())); },
+                [&] {
+                    for (int k = 0; k < calls; ++k) status(0, &count, &word);
+                },
+                [&] {
+                    for (int k = 0; k < calls; ++k) inPort(0, &byte);
+                },
+                [&] {
+                    for (int k = 0; k < calls; ++k) outPort(0, static_cast<uint8_t>(k));
+                },
+            },
+            1, 1.0, rounds);
+        printf("%-8s %-32s | %7.2f %7.2f | %7.1f %7.1f | %7.1f %7.1f | %7.1f %7.1f\n", "simcard", kind,
+               f[0].min * 1e9 / buffer.size(), f[0].median * 1e9 / buffer.size(), f[1].min * 1e9 / calls,
+               f[1].median * 1e9 / calls, f[2].min * 1e9 / calls, f[2].median * 1e9 / calls, f[3].min * 1e9 / calls,
+               f[3].median * 1e9 / calls);
+    }
+    FreeLibrary(sim);
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(3, atoi(argv[1])) : 31;
+    const double realSeconds = argc > 2 ? std::max(1.0, atof(argv[2])) : 3.0;
     const std::string bin = BinDir();
+    // The simulated driver first, alone: the stub driver below has the same name.
+    printf("The simulated driver (virtual clock, 8 channels; ns per conversion read, per status call, per\n"
+           "port read, per port write; min and median of %d rounds)\n\n",
+           rounds);
+    printf("%-8s %-32s | %-15s | %-15s | %-15s | %-15s\n", "", "signal", "conversion", "status", "in port",
+           "out port");
+    if (!RunSimulatedDriver(bin + "\\driver\\vyttk17.dll", rounds)) return 1;
+    printf("\n");
+    bool ok = true;
+    {
     bench::BenchHost host(bin + "\\Velk_ux1.dll", bin + "\\bench-driver");
     if (!host.ok()) {
         printf("%s\n", host.error().c_str());
@@ -199,7 +238,6 @@ int main(int argc, char** argv) {
            "plain loop", "memcpy", "ext/plain ext/memcpy");
     printf("%-8s %3s %5s %6s | %7s %7s | %7s %7s | %7s %7s | %6s %6s\n", "", "", "", "", "min", "median", "min",
            "median", "min", "median", "", "");
-    bool ok = true;
     for (uint32_t channels : {1u, 8u})
         for (int decimation : {1, 50})
             for (uint32_t block : {100u, 1000u, 10000u})
@@ -210,5 +248,10 @@ int main(int argc, char** argv) {
            "of the codes read.\n"
            "dig.in / dig.out: per port access, against the driver's Tk17InPort / Tk17OutPort called directly.\n");
     if (host.warnings() != 0) ok = false;
+    }
+    // The stand-in around the extension, on the simulated driver again.
+    printf("\nThe Velk stand-in (simulated driver, virtual clock; min and median of %d rounds)\n\n", rounds);
+    ok = bench::RunStandInCosts(rounds) && ok;
+    ok = bench::RunRealTimeTable(realSeconds) && ok;
     return ok ? 0 : 1;
 }

@@ -5,6 +5,8 @@
 // run. Also the rows written per second.
 #include "velk/runner.h"
 
+#include "bench/bench_timing.h"
+
 #include <windows.h>
 #include <psapi.h>
 
@@ -12,16 +14,8 @@
 
 namespace {
 
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using bench::Now;
+
 
 // The working set: what of the process is in memory (Wine reports it; it does not
 // report private bytes).

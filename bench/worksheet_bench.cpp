@@ -4,6 +4,8 @@
 // QueryPerformanceCounter, best of three.
 #include "velk/worksheet.h"
 
+#include "bench/bench_timing.h"
+
 #include <windows.h>
 
 #include <stdio.h>
@@ -12,16 +14,8 @@
 
 namespace {
 
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using bench::Now;
+
 
 std::string Sheet(int modules) {
     std::string text;

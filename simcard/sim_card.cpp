@@ -4,6 +4,19 @@
 
 namespace simcard {
 
+namespace {
+
+// floor(value x factor / divisor) without a wider type: value = q x divisor + r,
+// so the result is q x factor + floor(r x factor / divisor), exact as long as
+// divisor x factor fits in 64 bits (a performance counter of a few GHz times 255
+// intervals times 100000 does).
+uint64_t MulDivFloor(uint64_t value, uint64_t factor, uint64_t divisor)
+{
+    return value / divisor * factor + value % divisor * factor / divisor;
+}
+
+}  // namespace
+
 void Card::reset(const CardConfig& cfg)
 {
     *this = Card();
@@ -37,16 +50,14 @@ uint64_t Card::convertedBy(const Clock& clock) const
     // One conversion every interval x 10 us.
     int64_t elapsed = clock.now - startTicks_;
     if (elapsed <= 0 || mode.interval <= 0) return 0;
-    unsigned __int128 n = static_cast<unsigned __int128>(elapsed) * 100000u;
-    n /= static_cast<unsigned __int128>(clock.frequency) * static_cast<unsigned>(mode.interval);
-    uint64_t converted = static_cast<uint64_t>(n);
+    const uint64_t perInterval = static_cast<uint64_t>(clock.frequency) * static_cast<unsigned>(mode.interval);
+    const uint64_t converted = MulDivFloor(static_cast<uint64_t>(elapsed), 100000u, perInterval);
     return overflowed_ ? std::min(converted, frozenEnd_) : converted;
 }
 
-bool Card::update(const Clock& clock)
+bool Card::update(const Clock&, uint64_t converted)
 {
     if (!sampling || config.virtualClock || overflowed_) return false;
-    uint64_t converted = convertedBy(clock);
     if (converted - readIndex_ <= capacity()) return false;
     overflowed_ = true;
     frozenEnd_ = readIndex_ + capacity();
@@ -54,11 +65,16 @@ bool Card::update(const Clock& clock)
     return true;
 }
 
-uint64_t Card::ready(const Clock& clock) const
+uint64_t Card::ready(uint64_t converted) const
 {
     if (!sampling) return 0;
     if (config.virtualClock) return available;
-    return convertedBy(clock) - readIndex_;
+    return (overflowed_ ? std::min(converted, frozenEnd_) : converted) - readIndex_;
+}
+
+uint64_t Card::converted(const Clock& clock) const
+{
+    return sampling && !config.virtualClock ? convertedBy(clock) : 0;
 }
 
 void Card::overflow(const Clock& clock)
@@ -79,9 +95,51 @@ uint16_t Card::conversion(uint64_t index) const
     return sampleCode(config.channels[channel], mode.range, seconds, channel, scan);
 }
 
+// The conversions of a read, one after another: the channel and scan advance with
+// each conversion instead of being divided out of the index, and a DC, scan or code
+// list channel takes its next code without the converter's arithmetic. Every code is
+// the one conversion(index) gives.
 void Card::read(uint16_t* buffer, uint32_t count)
 {
-    for (uint32_t i = 0; i < count; ++i) buffer[i] = conversion(readIndex_ + i);
+    const int channels = channelCount();
+    if (channels <= 0) return;
+    struct Lane {
+        const SignalSpec* gen;
+        uint16_t constant;  // DC: its code
+        bool isConstant;
+    };
+    Lane lanes[kChannels];
+    for (int c = 0; c < channels && c < kChannels; ++c) {
+        const SignalSpec& gen = config.channels[mode.firstChannel + c];
+        lanes[c].gen = &gen;
+        lanes[c].isConstant = gen.kind == SignalKind::Dc;
+        lanes[c].constant = lanes[c].isConstant ? sampleCode(gen, mode.range, 0.0, mode.firstChannel + c, 0) : 0;
+    }
+    uint64_t index = readIndex_;
+    uint64_t scan = index / static_cast<uint64_t>(channels);
+    int lane = static_cast<int>(index % static_cast<uint64_t>(channels));
+    for (uint32_t i = 0; i < count; ++i, ++index) {
+        const Lane& l = lanes[lane];
+        const SignalSpec& gen = *l.gen;
+        uint16_t code;
+        if (l.isConstant) {
+            code = l.constant;
+        } else if (gen.kind == SignalKind::Scan) {
+            const int64_t c = (gen.start + gen.step * static_cast<int64_t>(scan)) % 4096;
+            code = static_cast<uint16_t>(c < 0 ? c + 4096 : c);
+        } else if (gen.kind == SignalKind::Codes) {
+            code = gen.codes.empty() ? 0 : gen.codes[scan % gen.codes.size()];
+        } else {
+            // The same expression as conversion(): seconds = index x interval x 1e-5.
+            const double seconds = static_cast<double>(index) * mode.interval * 1e-5;
+            code = sampleCode(gen, mode.range, seconds, mode.firstChannel + lane, scan);
+        }
+        buffer[i] = code;
+        if (++lane == channels) {
+            lane = 0;
+            ++scan;
+        }
+    }
     readIndex_ += count;
     if (config.virtualClock && available != 0xFFFFFFFFu) available -= count;
 }
@@ -90,8 +148,7 @@ uint64_t Card::microsSinceOpen(const Clock& clock) const
 {
     int64_t elapsed = clock.now - openTicks;
     if (elapsed <= 0) return 0;
-    unsigned __int128 us = static_cast<unsigned __int128>(elapsed) * 1000000u;
-    return static_cast<uint64_t>(us / static_cast<unsigned __int128>(clock.frequency));
+    return MulDivFloor(static_cast<uint64_t>(elapsed), 1000000u, static_cast<uint64_t>(clock.frequency));
 }
 
 }  // namespace simcard

@@ -46,11 +46,15 @@ public:
     // Sampling. `startSampling` restarts the time line at conversion 0.
     void startSampling(const Clock& clock);
     void stopSampling();
-    // Brings the real-clock buffer up to `clock`; true when it overflowed just now
-    // (the caller then posts the overflow notification).
-    bool update(const Clock& clock);
+    // Conversions made since the start by `clock` (real clock; 0 otherwise).
+    uint64_t converted(const Clock& clock) const;
+    // Brings the real-clock buffer up to `converted`; true when it overflowed just
+    // now (the caller then posts the overflow notification).
+    bool update(const Clock& clock, uint64_t converted);
+    bool update(const Clock& clock) { return update(clock, converted(clock)); }
     // Samples converted and not yet read (real clock), or the virtual count.
-    uint64_t ready(const Clock& clock) const;
+    uint64_t ready(uint64_t converted) const;
+    uint64_t ready(const Clock& clock) const { return ready(converted(clock)); }
     // Delivers the next `count` conversions of the time line.
     void read(uint16_t* buffer, uint32_t count);
     // Forces the overflow state now (status bit, data beyond what is buffered lost).

@@ -4,13 +4,13 @@
 #define VYTTK17_SIM_BUILDING
 #include "simcard/vyttk17_sim.h"
 
+#include "simcard/sim_call_log.h"
 #include "simcard/sim_card.h"
 #include "simcard/sim_config.h"
 
 #include <windows.h>
 
 #include <algorithm>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -28,6 +28,29 @@ struct Trigger {
     uint32_t calls = 0;
 };
 
+// The bytes written to the output ports, the latest kOutputLogLimit of them, in a
+// ring allocated at the first write.
+class OutputLog {
+public:
+    void add(const SimPortWrite& w)
+    {
+        if (ring_.empty()) ring_.resize(kOutputLogLimit);
+        if (size_ < kOutputLogLimit) {
+            ring_[(head_ + size_++) % kOutputLogLimit] = w;
+        } else {
+            ring_[head_] = w;
+            head_ = (head_ + 1) % kOutputLogLimit;
+        }
+    }
+    void clear() { head_ = size_ = 0; }
+    size_t size() const { return size_; }
+    const SimPortWrite& at(size_t i) const { return ring_[(head_ + i) % kOutputLogLimit]; }
+
+private:
+    std::vector<SimPortWrite> ring_;
+    size_t head_ = 0, size_ = 0;
+};
+
 struct Driver {
     CRITICAL_SECTION lock;
     HMODULE module = nullptr;
@@ -40,9 +63,9 @@ struct Driver {
     int lastErrorLine = 0;        // 0: none, or the problem concerns no line
     Card cards[kSockets];
     std::vector<Trigger> triggers;
-    std::deque<std::string> callLog;
+    CallLog callLog{kCallLogLimit};
     uint64_t callCounts[kOperations][kSockets + 1] = {};
-    std::deque<SimPortWrite> outputLog;
+    OutputLog outputLog;
 };
 
 Driver g;
@@ -62,24 +85,13 @@ Clock now()
     return Clock{t.QuadPart, g.frequency};
 }
 
-std::string hex(uint64_t v, int width = 2)
+CallEntry& logCall(int op, int64_t socket, int32_t result)
 {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string s;
-    do {
-        s.insert(s.begin(), digits[v & 15]);
-        v >>= 4;
-    } while (v);
-    while (static_cast<int>(s.size()) < width) s.insert(s.begin(), '0');
-    return "0x" + s;
-}
-
-std::string str(int64_t v) { return std::to_string(v); }
-
-void logCall(std::string line)
-{
-    if (g.callLog.size() >= kCallLogLimit) g.callLog.pop_front();
-    g.callLog.push_back(std::move(line));
+    CallEntry& e = g.callLog.add();
+    e.op = static_cast<uint8_t>(op);
+    e.socket = socket;
+    e.result = result;
+    return e;
 }
 
 // Copies `text` into a caller's buffer (always terminated when size > 0) and returns
@@ -297,8 +309,6 @@ bool loadConfiguration()
     return true;
 }
 
-std::string resultText(int32_t r) { return " -> " + str(r); }
-
 }  // namespace
 
 extern "C" {
@@ -310,7 +320,7 @@ int32_t WINAPI Tk17GetVersion(void)
 {
     Lock lock;
     int32_t r = enter(OpGetVersion, kNoSocket) ? kVersion : 0;
-    logCall("Tk17GetVersion" + resultText(r));
+    logCall(OpGetVersion, 0, r);
     return r;
 }
 #endif
@@ -340,8 +350,11 @@ int32_t WINAPI Tk17Create(uint32_t* socketCell, HWND notifyWindow, uint32_t mess
             }
         }
     }
-    logCall("Tk17Create " + (socketCell ? str(*socketCell) : std::string("null")) + " " + str(message) + " " +
-            str(reserved) + resultText(r));
+    CallEntry& e = logCall(OpCreate, socketCell ? *socketCell : 0, r);
+    e.null = socketCell == nullptr;
+    e.args[0] = message;
+    e.args[1] = reserved;
+    e.argCount = 2;
     return r;
 }
 
@@ -360,7 +373,7 @@ int32_t WINAPI Tk17Close(uint16_t socket)
             r = 1;
         }
     }
-    logCall("Tk17Close " + str(socket) + resultText(r));
+    logCall(OpClose, socket, r);
     return r;
 }
 
@@ -379,7 +392,7 @@ int32_t WINAPI Tk17GetResource(uint16_t socket, void* resource408)
             r = 1;
         }
     }
-    logCall("Tk17GetResource " + str(socket) + resultText(r));
+    logCall(OpGetResource, socket, r);
     return r;
 }
 
@@ -406,11 +419,12 @@ int32_t WINAPI Tk17SetMode(uint16_t socket, void* modeRecord)
             r = 1;
         }
     }
-    std::string args = modeRecord ? str(m.range) + " " + str(m.firstChannel) + " " + str(m.lastChannel) + " " +
-                                        str(m.interval) + " " + str(m.reserved16) + " " + str(m.reserved20) + " " +
-                                        str(m.driverBufferSize) + " " + str(m.decimation)
-                                  : std::string("null");
-    logCall("Tk17SetMode " + str(socket) + " " + args + resultText(r));
+    CallEntry& e = logCall(OpSetMode, socket, r);
+    e.null = modeRecord == nullptr;
+    const int32_t fields[8] = {m.range, m.firstChannel, m.lastChannel, m.interval,
+                               m.reserved16, m.reserved20, m.driverBufferSize, m.decimation};
+    for (int i = 0; i < 8; ++i) e.args[i] = fields[i];
+    e.argCount = 8;
     return r;
 }
 
@@ -430,7 +444,7 @@ int32_t WINAPI Tk17StartSampling(uint16_t socket)
             r = 1;
         }
     }
-    logCall("Tk17StartSampling " + str(socket) + resultText(r));
+    logCall(OpStartSampling, socket, r);
     return r;
 }
 
@@ -444,7 +458,7 @@ int32_t WINAPI Tk17StopSampling(uint16_t socket)
             r = 1;
         }
     }
-    logCall("Tk17StopSampling " + str(socket) + resultText(r));
+    logCall(OpStopSampling, socket, r);
     return r;
 }
 
@@ -458,21 +472,27 @@ int32_t WINAPI Tk17GetSamplingStatus(uint16_t socket, uint32_t* sampleCount, uin
         if (card && (!sampleCount || !status)) {
             r = failWith(socket, TK17SIM_ERR_BAD_ARGUMENT);
         } else if (card) {
-            Clock clock = now();
-            if (card->update(clock)) postOverflow(*card, socket);
+            // The virtual clock needs no time: reading the performance counter costs
+            // more under Wine than the rest of the call.
+            const Clock clock = card->config.virtualClock ? Clock() : now();
+            const uint64_t converted = card->converted(clock);
+            if (card->update(clock, converted)) postOverflow(*card, socket);
             if (card->sampling && card->config.virtualClock && card->pollStep > 0) {
                 if (card->available == TK17SIM_UNLIMITED) card->available = 0;
                 uint64_t grown = static_cast<uint64_t>(card->available) + card->pollStep;
                 card->available = static_cast<uint32_t>(std::min<uint64_t>(grown, TK17SIM_UNLIMITED - 1));
             }
-            count = static_cast<uint32_t>(std::min<uint64_t>(card->ready(clock), UINT32_MAX));
+            count = static_cast<uint32_t>(std::min<uint64_t>(card->ready(converted), UINT32_MAX));
             word = card->status;
             *sampleCount = count;
             *status = word;
             r = 1;
         }
     }
-    logCall("Tk17GetSamplingStatus " + str(socket) + resultText(r) + (r ? " " + str(count) + " " + hex(word) : ""));
+    CallEntry& e = logCall(OpGetSamplingStatus, socket, r);
+    e.detail = true;
+    e.args[0] = count;
+    e.args[1] = word;
     return r;
 }
 
@@ -488,9 +508,10 @@ int32_t WINAPI Tk17GetData(uint16_t socket, uint16_t* buffer, uint32_t count)
         } else if (!card->sampling) {
             r = failWith(socket, TK17SIM_ERR_NOT_SAMPLING);
         } else {
-            Clock clock = now();
-            if (card->update(clock)) postOverflow(*card, socket);
-            if (card->ready(clock) < count) {
+            const Clock clock = card->config.virtualClock ? Clock() : now();
+            const uint64_t converted = card->converted(clock);
+            if (card->update(clock, converted)) postOverflow(*card, socket);
+            if (card->ready(converted) < count) {
                 r = failWith(socket, TK17SIM_ERR_NOT_ENOUGH_DATA);
             } else {
                 card->read(buffer, count);
@@ -498,7 +519,9 @@ int32_t WINAPI Tk17GetData(uint16_t socket, uint16_t* buffer, uint32_t count)
             }
         }
     }
-    logCall("Tk17GetData " + str(socket) + " " + str(count) + resultText(r));
+    CallEntry& e = logCall(OpGetData, socket, r);
+    e.args[0] = count;
+    e.argCount = 1;
     return r;
 }
 
@@ -509,12 +532,13 @@ int32_t WINAPI Tk17OutPort(uint16_t socket, uint8_t value)
     if (enter(OpOutPort, socket)) {
         if (Card* card = openCard(socket)) {
             card->lastOutput = value;
-            if (g.outputLog.size() >= kOutputLogLimit) g.outputLog.pop_front();
-            g.outputLog.push_back(SimPortWrite{card->microsSinceOpen(now()), socket, value});
+            g.outputLog.add(SimPortWrite{card->microsSinceOpen(now()), socket, value});
             r = 1;
         }
     }
-    logCall("Tk17OutPort " + str(socket) + " " + hex(value) + resultText(r));
+    CallEntry& e = logCall(OpOutPort, socket, r);
+    e.args[0] = value;
+    e.argCount = 1;
     return r;
 }
 
@@ -533,7 +557,9 @@ int32_t WINAPI Tk17InPort(uint16_t socket, uint8_t* value)
             r = 1;
         }
     }
-    logCall("Tk17InPort " + str(socket) + resultText(r) + (r ? " " + hex(byte) : ""));
+    CallEntry& e = logCall(OpInPort, socket, r);
+    e.detail = true;
+    e.args[0] = byte;
     return r;
 }
 
@@ -544,7 +570,7 @@ int32_t WINAPI Tk17GetLastError(uint16_t socket)
     int32_t r;
     if (!enter(OpGetLastError, socket, &injected)) r = injected;
     else r = validSocket(socket) ? g.cards[socket].lastError : TK17SIM_ERR_BAD_ARGUMENT;
-    logCall("Tk17GetLastError " + str(socket) + resultText(r));
+    logCall(OpGetLastError, socket, r);
     return r;
 }
 
@@ -664,12 +690,7 @@ int32_t WINAPI SimTriggerOverflow(uint16_t socket)
 int32_t WINAPI SimGetCallLog(char* buffer, uint32_t size)
 {
     Lock lock;
-    std::string text;
-    for (const std::string& line : g.callLog) {
-        text += line;
-        text += '\n';
-    }
-    return copyOut(text, buffer, size);
+    return copyOut(g.callLog.text(), buffer, size);
 }
 
 int32_t WINAPI SimClearCallLog(void)
@@ -698,7 +719,8 @@ int32_t WINAPI SimGetOutputLog(int32_t socket, SimPortWrite* entries, uint32_t m
 {
     Lock lock;
     uint32_t total = 0;
-    for (const SimPortWrite& w : g.outputLog) {
+    for (size_t i = 0; i < g.outputLog.size(); ++i) {
+        const SimPortWrite& w = g.outputLog.at(i);
         if (socket != -1 && w.socket != socket) continue;
         if (entries && total < max) entries[total] = w;
         ++total;

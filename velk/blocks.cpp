@@ -27,6 +27,15 @@ void BlockBuffer::prepare() {
     std::memset(&bytes_[bytes_.size() - kGuardBytes], kGuardByte, kGuardBytes);
 }
 
+bool BlockBuffer::damaged() const {
+    uint32_t serial = 0;
+    std::memcpy(&serial, &bytes_[2], 4);
+    if (bytes_[0] != kMarker0 || bytes_[1] != kMarker1 || serial != serial_) return true;
+    for (size_t i = bytes_.size() - kGuardBytes; i < bytes_.size(); ++i)
+        if (bytes_[i] != kGuardByte) return true;
+    return false;
+}
+
 std::string BlockBuffer::damage() const {
     std::string out;
     uint32_t serial = 0;

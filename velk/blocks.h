@@ -38,10 +38,12 @@ public:
     // Header fields and samples set to all-ones bytes (NaN), so that a producer
     // that leaves a field unwritten is noticed; Velk's bytes and guard restored.
     void prepare();
-    // Empty when Velk's bytes and the guard are intact, else what was overwritten.
+    // Whether Velk's bytes or the guard were overwritten, and what.
+    bool damaged() const;
     std::string damage() const;
     // Samples the block claims to carry, limited to its capacity.
     std::vector<float> samples() const;
+    const float* samplesData() const { return reinterpret_cast<const float*>(&bytes_[kHeaderBytes]); }
 
     int holders = 0;  // consumers that have the block and have not given it back
 

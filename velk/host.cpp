@@ -876,6 +876,7 @@ void Host::freeModule(ModuleInstance* inst) {
     recorders_.erase(std::remove_if(recorders_.begin(), recorders_.end(),
                                     [&](const Recorder& r) { return r.from == inst; }),
                      recorders_.end());
+    lastChannel_ = nullptr;
     if (currentModule_ == inst->record) currentModule_ = nullptr;
     for (auto it = modules_.begin(); it != modules_.end(); ++it)
         if (it->get() == inst) {
@@ -909,13 +910,34 @@ int32_t Host::setupModule(ModuleRecord* m) {
 // Blocks
 
 ModuleInstance* Host::instanceOfChannel(OutputChannel* channel, uint32_t* index) const {
+    if (channel != nullptr && channel == lastChannel_) {
+        *index = lastIndex_;
+        return lastInstance_;
+    }
     for (const auto& inst : modules_)
         for (uint32_t i = 0; i < kMaxChannels; ++i)
             if (&inst->outputs[i].velk == channel) {
                 *index = i;
+                lastChannel_ = channel;
+                lastInstance_ = inst.get();
+                lastIndex_ = i;
                 return inst.get();
             }
     return nullptr;
+}
+
+ReleasedBlock BlockView::copy() const {
+    ReleasedBlock r;
+    r.module = module;
+    r.channel = channel;
+    r.startTime = startTime;
+    r.sampleDistance = sampleDistance;
+    r.sampleCount = sampleCount;
+    r.samples.assign(samples, samples + samplesHeld);
+    r.tag = tag ? boundedText(tag, 256) : std::string();
+    r.line = line;
+    r.sequence = sequence;
+    return r;
 }
 
 OutputChannel* Host::outputChannel(ModuleRecord* m, uint32_t channel) const {
@@ -938,8 +960,10 @@ DataBlock* Host::getCurrentOutputBlock(OutputChannel* channel) {
 }
 
 int32_t Host::releaseOutputBlock(OutputChannel* channel, const char* tagPtr, int32_t line) {
-    const std::string tag = boundedText(tagPtr, 256);
-    if (options_.logBlockReleases) recordEvent("NewReleaseOutputBlock|" + tag + "|" + std::to_string(line));
+    // The tag as text only where it is kept: the release path does no string work
+    // of its own in a plain run.
+    auto tag = [tagPtr] { return boundedText(tagPtr, 256); };
+    if (options_.logBlockReleases) recordEvent("NewReleaseOutputBlock|" + tag() + "|" + std::to_string(line));
     uint32_t index = 0;
     ModuleInstance* inst = instanceOfChannel(channel, &index);
     if (!inst) {
@@ -950,30 +974,38 @@ int32_t Host::releaseOutputBlock(OutputChannel* channel, const char* tagPtr, int
     BlockBuffer* b = pool.detachCurrent();
     if (!b) {
         recordError("NewReleaseOutputBlock on output channel " + std::to_string(index) + " of module " +
-                    std::to_string(inst->number) + " without a block (" + tag + ":" + std::to_string(line) + ")");
+                    std::to_string(inst->number) + " without a block (" + tag() + ":" + std::to_string(line) + ")");
         return 0;
     }
     if (index >= inst->record->outputCount)
         recordError("NewReleaseOutputBlock on output channel " + std::to_string(index) + " of module " +
                     std::to_string(inst->number) + ", which has " + std::to_string(inst->record->outputCount));
-    const std::string damage = b->damage();
-    if (!damage.empty()) recordError(damage + " (" + tag + ":" + std::to_string(line) + ")");
+    if (b->damaged()) recordError(b->damage() + " (" + tag() + ":" + std::to_string(line) + ")");
 
-    ReleasedBlock r;
-    r.module = inst->record;
-    r.channel = index;
-    r.startTime = b->data()->startTime;
-    r.sampleDistance = b->data()->sampleDistance;
-    r.sampleCount = b->data()->sampleCount;
-    r.samples = b->samples();
-    r.tag = tag;
-    r.line = line;
-    r.sequence = ++releaseSequence_;
-    if (options_.keepReleasedBlocks) inst->released[index].push_back(r);
-    std::vector<BlockRecorder> calls;
-    for (const Recorder& rec : recorders_)
-        if (rec.from == inst && rec.output == index) calls.push_back(rec.callback);
-    for (const BlockRecorder& call : calls) call(r);
+    BlockView view;
+    view.module = inst->record;
+    view.channel = index;
+    memcpy(&view.startTime, &b->data()->startTime, sizeof view.startTime);
+    memcpy(&view.sampleDistance, &b->data()->sampleDistance, sizeof view.sampleDistance);
+    memcpy(&view.sampleCount, &b->data()->sampleCount, sizeof view.sampleCount);
+    view.samples = b->samplesData();
+    view.samplesHeld = std::min<uint32_t>(view.sampleCount, b->capacity());
+    view.tag = tagPtr;
+    view.line = line;
+    view.sequence = ++releaseSequence_;
+    if (options_.keepReleasedBlocks) inst->released[index].push_back(view.copy());
+    // Recorders are called in place; one removed meanwhile is only marked, and the
+    // list is tidied afterwards.
+    callingRecorders_ = true;
+    for (size_t i = 0; i < recorders_.size(); ++i) {
+        const Recorder& rec = recorders_[i];
+        if (rec.from == inst && rec.output == index && !rec.removed) rec.callback(view);
+    }
+    callingRecorders_ = false;
+    recorders_.erase(std::remove_if(recorders_.begin(), recorders_.end(), [](const Recorder& r) { return r.removed; }),
+                     recorders_.end());
+    for (Recorder& added : addedRecorders_) recorders_.push_back(std::move(added));
+    addedRecorders_.clear();
 
     for (const Connection& c : connections_) {
         if (c.from != inst || c.output != index) continue;
@@ -1062,14 +1094,18 @@ bool Host::disconnect(ModuleRecord* from, uint32_t output, ModuleRecord* to, uin
 int Host::addRecorder(ModuleRecord* from, uint32_t output, BlockRecorder recorder) {
     ModuleInstance* a = instanceOf(from);
     if (!a || output >= kMaxChannels || !recorder) return 0;
-    recorders_.push_back({++recorderIds_, a, output, std::move(recorder)});
+    // One added by a recorder joins the list once the release that called it is over.
+    (callingRecorders_ ? addedRecorders_ : recorders_).push_back({++recorderIds_, a, output, std::move(recorder)});
     return recorderIds_;
 }
 
 bool Host::removeRecorder(int id) {
     for (auto it = recorders_.begin(); it != recorders_.end(); ++it)
-        if (it->id == id) {
-            recorders_.erase(it);
+        if (it->id == id && !it->removed) {
+            if (callingRecorders_)
+                it->removed = true;
+            else
+                recorders_.erase(it);
             return true;
         }
     return false;

@@ -125,8 +125,24 @@ struct ReleasedBlock {
     uint64_t sequence;  // host-wide release number, from 1
 };
 
+// A block at its release, as a recorder sees it: the samples are the block's own
+// memory, valid during the call.
+struct BlockView {
+    ModuleRecord* module;
+    uint32_t channel;
+    double startTime;
+    double sampleDistance;
+    uint16_t sampleCount;  // as the block says
+    const float* samples;
+    uint32_t samplesHeld;  // samples readable at `samples`: sampleCount, at most the block's room
+    const char* tag;       // the extension's source tag (valid during the call)
+    int32_t line;
+    uint64_t sequence;
+    ReleasedBlock copy() const;
+};
+
 // Called synchronously at each release of an output channel's block.
-using BlockRecorder = std::function<void(const ReleasedBlock&)>;
+using BlockRecorder = std::function<void(const BlockView&)>;
 
 // A block given to a module's input queue by a test or the runner.
 struct BlockContent {
@@ -335,6 +351,7 @@ private:
         ModuleInstance* from;
         uint32_t output;
         BlockRecorder callback;
+        bool removed = false;  // removed while recorders were being called
     };
 
     void createWindow();
@@ -402,6 +419,13 @@ private:
     std::vector<Connection> connections_;
     std::vector<Recorder> recorders_;
     int recorderIds_ = 0;
+    bool callingRecorders_ = false;
+    std::vector<Recorder> addedRecorders_;
+    // The output channel found last, so that a module's release after its request
+    // finds its channel at once.
+    mutable OutputChannel* lastChannel_ = nullptr;
+    mutable ModuleInstance* lastInstance_ = nullptr;
+    mutable uint32_t lastIndex_ = 0;
 
     TaggedAllocator allocator_;
     mutable std::recursive_mutex logMutex_;

@@ -151,10 +151,11 @@ public:
 private:
     bool checkOutputs();
     bool openRecordings();
+    void pumpIfDue();
     ChartSpec chartSpecOf(const ModuleRun& r) const;
     void endRecordings();
     std::string laggingChannels() const;
-    void onBlock(ModuleRun& run, const ReleasedBlock& b);
+    void onBlock(ModuleRun& run, const BlockView& b);
     bool allSourcesDone() const;
     double deliveredTime() const;  // the smallest time delivered over the source channels
     void progressLine(std::ostream& out, double elapsed) const;
@@ -181,6 +182,7 @@ private:
     size_t liveAfterFinish_ = 0;
     bool finished_ = false;
     bool writeCharts_ = true;
+    int64_t lastPump_ = 0;  // performance counter at the last dispatch of messages
     LiveView* live_ = nullptr;
 };
 

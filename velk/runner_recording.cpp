@@ -11,7 +11,7 @@
 
 namespace velk {
 
-void Experiment::onBlock(ModuleRun& run, const ReleasedBlock& b) {
+void Experiment::onBlock(ModuleRun& run, const BlockView& b) {
     if (b.channel >= run.channels.size()) return;
     ChannelStats& st = run.channels[b.channel];
     const double dt = b.sampleDistance;
@@ -24,7 +24,7 @@ void Experiment::onBlock(ModuleRun& run, const ReleasedBlock& b) {
     st.nextStart = end;
     ++st.blocks;
     const int64_t base = llround(first);
-    for (uint32_t j = 0; j < b.sampleCount && j < b.samples.size(); ++j) {
+    for (uint32_t j = 0; j < b.samplesHeld; ++j) {
         const int64_t k = base + j;
         if (k < 0 || static_cast<uint64_t>(k) >= samplesLimit_) break;
         const double t = b.startTime + j * dt;
@@ -40,8 +40,7 @@ void Experiment::onBlock(ModuleRun& run, const ReleasedBlock& b) {
         ++st.samples;
     }
     if (run.recording && base >= 0) {
-        const size_t count = std::min<size_t>(b.sampleCount, b.samples.size());
-        run.recording->add(b.channel, static_cast<uint64_t>(base), b.samples.data(), count, b.startTime, dt);
+        run.recording->add(b.channel, static_cast<uint64_t>(base), b.samples, b.samplesHeld, b.startTime, dt);
     }
 }
 

@@ -146,7 +146,7 @@ TEST_F(Analog, ABlockFilledAsAPauseBeginsIsHeldAndReleasedUnchanged) {
     ASSERT_EQ(StartRun(m), 1);
     // The pause begins while channel 0's block is released: channel 1's block
     // is already filled and must wait.
-    int id = host().addRecorder(m, 0, [this](const velk::ReleasedBlock&) { host().setPaused(1); });
+    int id = host().addRecorder(m, 0, [this](const velk::BlockView&) { host().setPaused(1); });
     ASSERT_NE(id, 0);
     ASSERT_EQ(host().process(m), 1);
     host().removeRecorder(id);

@@ -174,7 +174,7 @@ TEST_F(Blocks, ExhaustedPoolAnswersNullUntilRaised) {
 
 TEST_F(Blocks, RecordersCopyEachReleaseWithoutHoldingTheBlock) {
     std::vector<velk::ReleasedBlock> seen;
-    const int id = host->addRecorder(source, 1, [&](const velk::ReleasedBlock& b) { seen.push_back(b); });
+    const int id = host->addRecorder(source, 1, [&](const velk::BlockView& b) { seen.push_back(b.copy()); });
     ASSERT_NE(id, 0);
     host->setPoolCapacity(source, 1, 1);
     host->process(source);
@@ -186,7 +186,7 @@ TEST_F(Blocks, RecordersCopyEachReleaseWithoutHoldingTheBlock) {
     EXPECT_TRUE(host->removeRecorder(id));
     host->process(source);
     EXPECT_EQ(seen.size(), 2u);
-    EXPECT_EQ(host->addRecorder(source, 16, [](const velk::ReleasedBlock&) {}), 0);
+    EXPECT_EQ(host->addRecorder(source, 16, [](const velk::BlockView&) {}), 0);
 }
 
 TEST_F(Blocks, PushedInputBlocksCarryWhatWasGiven) {
