@@ -1,5 +1,7 @@
 #include "velk/bitmaps.h"
 
+#include "velk/memory_bitmap.h"
+
 namespace velk {
 
 namespace {
@@ -9,38 +11,11 @@ constexpr COLORREF kShadow = RGB(64, 64, 64);
 constexpr COLORREF kButtonFace = RGB(192, 192, 192);
 constexpr COLORREF kFrame = RGB(0, 0, 0);
 
-// A 32-bit top-down DIB section selected into a memory context for drawing.
+// A 32-bit top-down bitmap in memory, with the few figures the buttons need.
 class Canvas {
 public:
-    Canvas(int width, int height) : width_(width), height_(height) {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        bitmap_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        dc_ = CreateCompatibleDC(nullptr);
-        old_ = SelectObject(dc_, bitmap_);
-    }
-    ~Canvas() {
-        if (dc_) {
-            SelectObject(dc_, old_);
-            DeleteDC(dc_);
-        }
-        if (bitmap_) DeleteObject(bitmap_);
-    }
-    HBITMAP take() {
-        GdiFlush();
-        SelectObject(dc_, old_);
-        DeleteDC(dc_);
-        dc_ = nullptr;
-        HBITMAP b = bitmap_;
-        bitmap_ = nullptr;
-        return b;
-    }
+    Canvas(int width, int height) : bitmap_(width, height), dc_(bitmap_.dc()), width_(width), height_(height) {}
+    HBITMAP take() { return bitmap_.take(); }
     void fill(int left, int top, int right, int bottom, COLORREF colour) {
         RECT r = {left, top, right, bottom};
         HBRUSH brush = CreateSolidBrush(colour);
@@ -98,10 +73,9 @@ public:
     int height() const { return height_; }
 
 private:
+    MemoryBitmap bitmap_;
+    HDC dc_;
     int width_, height_;
-    HBITMAP bitmap_ = nullptr;
-    HDC dc_ = nullptr;
-    HGDIOBJ old_ = nullptr;
 };
 
 }  // namespace

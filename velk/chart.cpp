@@ -1,5 +1,6 @@
 #include "velk/chart.h"
 
+#include "velk/memory_bitmap.h"
 #include "velk/png.h"
 #include "velk/text.h"
 
@@ -211,36 +212,18 @@ void Chart::draw(HDC dc, int x, int y) const {
 }
 
 bool Chart::render(std::vector<uint8_t>& rgb) const {
-    const int width = layout_.width, height = layout_.height;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top row first
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HDC memory = CreateCompatibleDC(nullptr);
-    HBITMAP dib = memory ? CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
-    bool ok = false;
-    if (dib && bits) {
-        HGDIOBJ previous = SelectObject(memory, dib);
-        draw(memory, 0, 0);
-        GdiFlush();
-        SelectObject(memory, previous);
-        const size_t n = static_cast<size_t>(width) * height;
-        rgb.resize(n * 3);
-        const uint8_t* bgra = static_cast<const uint8_t*>(bits);
-        for (size_t i = 0; i < n; ++i) {
-            rgb[3 * i] = bgra[4 * i + 2];
-            rgb[3 * i + 1] = bgra[4 * i + 1];
-            rgb[3 * i + 2] = bgra[4 * i];
-        }
-        ok = true;
+    MemoryBitmap bitmap(layout_.width, layout_.height);
+    if (!bitmap.ok()) return false;
+    draw(bitmap.dc(), 0, 0);
+    const size_t n = static_cast<size_t>(layout_.width) * layout_.height;
+    rgb.resize(n * 3);
+    const uint8_t* bgra = bitmap.bits();
+    for (size_t i = 0; i < n; ++i) {
+        rgb[3 * i] = bgra[4 * i + 2];
+        rgb[3 * i + 1] = bgra[4 * i + 1];
+        rgb[3 * i + 2] = bgra[4 * i];
     }
-    if (dib) DeleteObject(dib);
-    if (memory) DeleteDC(memory);
-    return ok;
+    return true;
 }
 
 bool Chart::writePng(const std::string& path) const {

@@ -1,5 +1,6 @@
 #include "velk/live_view.h"
 
+#include "velk/memory_bitmap.h"
 #include "velk/text.h"
 
 #include <commctrl.h>
@@ -19,35 +20,18 @@ bool DrawCharts(const std::vector<std::unique_ptr<Chart>>& charts, std::vector<u
         height += c->layout().height;
     }
     if (width == 0 || height == 0) return false;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HDC memory = CreateCompatibleDC(nullptr);
-    HBITMAP dib = memory ? CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
-    bool ok = false;
-    if (dib && bits) {
-        HGDIOBJ previous = SelectObject(memory, dib);
-        RECT all = {0, 0, width, height};
-        FillRect(memory, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-        int y = 0;
-        for (const auto& c : charts) {
-            c->draw(memory, 0, y);
-            y += c->layout().height;
-        }
-        GdiFlush();
-        SelectObject(memory, previous);
-        const uint8_t* p = static_cast<const uint8_t*>(bits);
-        bgra.assign(p, p + static_cast<size_t>(width) * height * 4);
-        ok = true;
+    MemoryBitmap bitmap(width, height);
+    if (!bitmap.ok()) return false;
+    RECT all = {0, 0, width, height};
+    FillRect(bitmap.dc(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    int y = 0;
+    for (const auto& c : charts) {
+        c->draw(bitmap.dc(), 0, y);
+        y += c->layout().height;
     }
-    if (dib) DeleteObject(dib);
-    if (memory) DeleteDC(memory);
-    return ok;
+    const uint8_t* p = bitmap.bits();
+    bgra.assign(p, p + static_cast<size_t>(width) * height * 4);
+    return true;
 }
 
 }  // namespace
@@ -138,13 +122,7 @@ void LiveView::paint(HDC dc, const RECT& client) {
         width = pictureWidth_;
         height = pictureHeight_;
         if (!picture_.empty()) {
-            BITMAPINFO info = {};
-            info.bmiHeader.biSize = sizeof info.bmiHeader;
-            info.bmiHeader.biWidth = width;
-            info.bmiHeader.biHeight = -height;
-            info.bmiHeader.biPlanes = 1;
-            info.bmiHeader.biBitCount = 32;
-            info.bmiHeader.biCompression = BI_RGB;
+            const BITMAPINFO info = MemoryBitmap::info(width, height);
             SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, picture_.data(), &info, DIB_RGB_COLORS);
         }
     }
