@@ -2,6 +2,7 @@
 // out of time, and `velk run` itself.
 #include "velk/runner.h"
 
+#include "velk/saved_state.h"
 #include "velk/text.h"
 #include "velk/worksheet_rules.h"
 
@@ -109,6 +110,11 @@ void Experiment::printSummary(std::ostream& out) const {
 
 int runWorksheet(const std::string& path, const HostOptions& options, const std::string& outputDir,
                  std::ostream& out) {
+    return runWorksheet(path, options, outputDir, SaveRequest(), out);
+}
+
+int runWorksheet(const std::string& path, const HostOptions& options, const std::string& outputDir,
+                 const SaveRequest& save, std::ostream& out) {
     WorksheetResult w = loadWorksheet(path);
     if (!w.ok()) {
         out << "error: " << cp932ToUtf8(w.error) << "\n";
@@ -127,6 +133,13 @@ int runWorksheet(const std::string& path, const HostOptions& options, const std:
             for (const std::string& err : e.host().errors()) out << "host error: " << cp932ToUtf8(err) << "\n";
         out.flush();
     };
+    StateSaver saver(save);
+    std::string saveError;
+    if (saver.wanted() && !saver.check(e, saveError)) {
+        out << "error: " << saveError << "\n";
+        finish();
+        return 2;
+    }
     if (!e.prepare()) {
         out << "error: " << e.error() << "\n";
         finish();
@@ -136,7 +149,11 @@ int runWorksheet(const std::string& path, const HostOptions& options, const std:
     for (const ModuleRun& r : e.modules()) {
         out << "  " << r.def->id << ": " << kindName(r.def->kind) << ", "
             << (r.def->kind == ModuleKind::DigitalOut ? r.record->inputCount : r.record->outputCount)
-            << " channel(s)\n";
+            << " channel(s)";
+        if (r.restored)
+            out << ", restored from its saved state"
+                << (r.deviceCheck == 1 ? "" : " (the device check answered " + std::to_string(r.deviceCheck) + ")");
+        out << "\n";
     }
     out << "running for " << fmtNumber("%g", w.sheet.durationS) << " s";
     const double real = minimumRealSeconds(w.sheet);
@@ -145,13 +162,15 @@ int runWorksheet(const std::string& path, const HostOptions& options, const std:
             << fmtNumber("%g", blockSeconds(w.sheet)) << " s in step with real time)";
     out << "\n";
     out.flush();
+    saver.arm(e, out);
     const RunReport report = e.run(&out);
     std::string error;
     const bool written = e.writeRecordings(error);
     e.printSummary(out);
     if (!written) out << "error: " << error << "\n";
+    const bool saved = !saver.wanted() || saver.finish(e, out);
     finish();
-    if (!written) return 2;
+    if (!written || !saved) return 2;
     return report.end == RunEnd::Completed ? 0 : 1;
 }
 

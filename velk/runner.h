@@ -23,6 +23,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -56,6 +57,8 @@ struct ModuleRun {
     std::string recordingError;   // UTF-8; empty when the recording is whole
     uint64_t recordedRows = 0;
     std::vector<int> recorderIds;
+    bool restored = false;    // restored from a saved state, not built through its dialogs
+    int32_t deviceCheck = 1;  // a restored module's answer to the device check
 };
 
 enum class RunEnd {
@@ -135,6 +138,12 @@ public:
     // (the data time covered in whole blocks) x 3 + 10, plus pauses.
     double realTimeLimitSeconds() const { return realTimeLimitS_; }
     void setRealTimeLimitSeconds(double seconds) { realTimeLimitS_ = seconds; }
+    // run() calls the action once, between two rounds, when the data delivered on
+    // every source channel reach `seconds` (at the first round without sources).
+    void atDataTime(double seconds, std::function<void()> action) {
+        dataTimeAt_ = seconds;
+        dataTimeAction_ = std::move(action);
+    }
 
 private:
     bool checkOutputs();
@@ -167,12 +176,18 @@ private:
     uint64_t samplesLimit_ = 0;  // samples per channel within the duration
     size_t liveAfterFinish_ = 0;
     bool finished_ = false;
+    double dataTimeAt_ = 0;
+    std::function<void()> dataTimeAction_;
 };
 
 // `velk run WORKSHEET`: builds, runs, prints progress and the summary, writes the
 // recordings. Result: 0 completed, 1 refused or stopped early, 2 worksheet, load or
 // build error, or a recording that is not whole.
+// `--save FILE [--save-at SECONDS]` (velk/saved_state.h) saves the modules' state.
+struct SaveRequest;
 int runWorksheet(const std::string& path, const HostOptions& options, const std::string& outputDir,
                  std::ostream& out);
+int runWorksheet(const std::string& path, const HostOptions& options, const std::string& outputDir,
+                 const SaveRequest& save, std::ostream& out);
 
 }  // namespace velk
