@@ -363,6 +363,15 @@ TEST_F(SavedTest, ChannelCountsBeyondTheClassMaximum) {
     digital.replace(digital.find("[connect]\n"), 10, "[connect]\ndin.5 -> dout.5\n");
     const std::string folder = Folder("digital");
     ASSERT_TRUE(BuildIn(digital, folder));
+    // The setup dialogs open on such modules: their four channel buttons all active.
+    for (const char* id : {"din", "dout"}) {
+        velk::ModuleSettings shown;
+        std::string why;
+        const velk::ModuleKind kind = E().moduleRun(id)->def->kind;
+        ASSERT_TRUE(velk::readSettings(E().host(), E().module(id), kind, shown, why)) << id << ": " << why;
+        EXPECT_EQ(*shown.channels, 4u) << id;
+        EXPECT_EQ(velk::channelCountOf(E().module(id), kind), 6u) << id << " is left as it is on Cancel";
+    }
     ASSERT_EQ(RunToEnd().end, RunEnd::Completed);
     EXPECT_TRUE(E().report().warnings.empty());
     for (size_t c = 4; c < 6; ++c) {
@@ -374,6 +383,23 @@ TEST_F(SavedTest, ChannelCountsBeyondTheClassMaximum) {
     std::vector<uint8_t> written = PortValues();
     EXPECT_EQ(written.size(), 3u * 200u) << "channels 0, 1 and 5 write every sample";
     for (uint8_t v : written) ASSERT_EQ(v & 0xF0, 0) << "no bit beyond the four lines";
+}
+
+TEST_F(SavedTest, ARecordTextAWorksheetCannotHoldIsNotSaved) {
+    ASSERT_TRUE(BuildIn(kCodesSheet, Folder("configured")));
+    // As a user could type it in the dialog: a blank and ';' start a comment in a worksheet.
+    strcpy(E().module("ai")->moduleName, "A ;B");
+    std::string text, error;
+    EXPECT_FALSE(velk::savedWorksheetText(E(), "saved.vws", "now", text, error));
+    EXPECT_EQ(error, "module ai: its name (41 20 3B 42) cannot be written as a worksheet value; a blank followed by "
+                     "';' or '#' starts a comment and blanks at the ends are dropped");
+    strcpy(E().module("ai")->moduleName, "Trail ");
+    EXPECT_FALSE(velk::savedWorksheetText(E(), "saved.vws", "now", text, error));
+    strcpy(E().module("ai")->moduleName, "A;B #1");
+    EXPECT_FALSE(velk::savedWorksheetText(E(), "saved.vws", "now", text, error));
+    strcpy(E().module("ai")->moduleName, "A;B#1");
+    EXPECT_TRUE(velk::savedWorksheetText(E(), "saved.vws", "now", text, error)) << error;
+    EXPECT_NE(text.find("\nname    = A;B#1\n"), std::string::npos);
 }
 
 TEST_F(SavedTest, SavedModulesComeBackBeforeTheConfiguredOnes) {
