@@ -36,7 +36,7 @@ int hexDigit(char c) {
 }
 
 // "4E 4E 00": bytes as pairs of hex digits separated by blanks.
-bool hexBytes(const std::string& value, std::string& bytes, std::string& why) {
+bool readHexBytes(const std::string& value, std::string& bytes, std::string& why) {
     size_t i = 0;
     while (i < value.size()) {
         if (value[i] == ' ' || value[i] == '\t') {
@@ -184,7 +184,7 @@ bool readSavedModuleKey(ModuleDef& m, const std::string& key, const std::string&
     SavedState& s = *m.saved;
     uint32_t n = 0;
     if (key == "inputs" || key == "outputs") {
-        if (!decimal(value, 0xFFFFFFFFu >> 4, n)) {
+        if (!decimal(value, 999999999, n)) {
             why = key + ": '" + value + "' is not a channel count";
             return false;
         }
@@ -202,7 +202,7 @@ bool readSavedModuleKey(ModuleDef& m, const std::string& key, const std::string&
             return false;
         }
         SavedState::Piece piece;
-        if (!hexBytes(value, piece.bytes, why)) {
+        if (!readHexBytes(value, piece.bytes, why)) {
             why = key + ": " + why;
             return false;
         }
