@@ -74,22 +74,20 @@ bool Experiment::prepare() {
     size_t nextRestored = 0;
     for (const ModuleDef& def : sheet_.modules) {
         std::string why;
+        ModuleRecord* m = def.saved ? restored[nextRestored].record
+                                    : createModuleOnSocket(*host_, def.kind, def.socket, NewModule(), why);
+        if (!m) {
+            error_ = "module " + def.id + " (line " + std::to_string(def.line) + "): " + why;
+            return false;
+        }
+        if (!def.saved && !applySettings(*host_, m, def.kind, settingsOf(def), why)) {
+            error_ = "module " + def.id + ": the settings did not reach the setup dialog: " + why;
+            return false;
+        }
         ModuleRun run;
-        ModuleRecord* m = nullptr;
         if (def.saved) {
-            m = restored[nextRestored].record;
             run.restored = true;
             run.deviceCheck = restored[nextRestored++].deviceCheck;
-        } else {
-            m = createModuleOnSocket(*host_, def.kind, def.socket, NewModule(), why);
-            if (!m) {
-                error_ = "module " + def.id + " (line " + std::to_string(def.line) + "): " + why;
-                return false;
-            }
-            if (!applySettings(*host_, m, def.kind, settingsOf(def), why)) {
-                error_ = "module " + def.id + ": the settings did not reach the setup dialog: " + why;
-                return false;
-            }
         }
         run.def = &def;
         run.record = m;
