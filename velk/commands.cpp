@@ -1,7 +1,11 @@
 #include "velk/commands.h"
 
 #include "velk/runner.h"
+#include "velk/saved_state.h"
 #include "velk/text.h"
+
+#include <math.h>
+#include <stdlib.h>
 
 namespace velk::cli {
 
@@ -43,14 +47,44 @@ int runSetup(Host& host, const CommandLine& line, std::ostream& out) {
     return result == 1 ? 0 : 1;
 }
 
-// run WORKSHEET [--out DIR] [--no-chart] [--stay-open]
+// --save FILE and --save-at SECONDS of run; false after printing the mistake.
+bool saveOption(const std::vector<std::string>& args, size_t& i, SaveRequest& save, std::ostream& out) {
+    const std::string& a = args[i];
+    const bool hasValue = i + 1 < args.size() && !args[i + 1].empty();
+    if (a == "--save") {
+        if (!hasValue || !save.path.empty()) {
+            out << "error: " << (hasValue ? "--save given twice" : "--save needs a file") << "\n" << usage();
+            return false;
+        }
+        save.path = args[++i];
+        return true;
+    }
+    char* end = nullptr;
+    const double at = hasValue ? strtod(args[i + 1].c_str(), &end) : 0;
+    if (!hasValue || *end != 0 || !(at >= 0) || !isfinite(at)) {
+        out << "error: --save-at needs a data time in seconds (0 or more)\n" << usage();
+        return false;
+    }
+    if (save.atSeconds) {
+        out << "error: --save-at given twice\n" << usage();
+        return false;
+    }
+    save.atSeconds = at;
+    ++i;
+    return true;
+}
+
+// run WORKSHEET [--out DIR] [--no-chart] [--stay-open] [--save FILE [--save-at SECONDS]]
 int runRun(const CommandLine& line, std::ostream& out) {
     std::string worksheet, outputDir;
+    SaveRequest save;
     RunOptions run;
     run.live = line.windowed;
     for (size_t i = 0; i < line.arguments.size(); ++i) {
         const std::string& a = line.arguments[i];
-        if (a == "--no-chart") {
+        if (a == "--save" || a == "--save-at") {
+            if (!saveOption(line.arguments, i, save, out)) return 2;
+        } else if (a == "--no-chart") {
             run.charts = false;
         } else if (a == "--stay-open") {
             if (!line.windowed) {
@@ -79,16 +113,24 @@ int runRun(const CommandLine& line, std::ostream& out) {
         out << "error: run needs a worksheet file\n" << usage();
         return 2;
     }
+    if (save.atSeconds && save.path.empty()) {
+        out << "error: --save-at needs --save FILE\n" << usage();
+        return 2;
+    }
     run.outputDir = outputDir;
+    run.savePath = save.path;
+    run.saveAtSeconds = save.atSeconds;
     return runWorksheet(worksheet, line.options, run, out);
 }
 
 const Command kCommands[] = {
     {"setup", "", "load the extension, list the classes and menus it registered, finish", runSetup},
-    {"run", "WORKSHEET [--out DIR] [--no-chart] [--stay-open]",
+    {"run", "WORKSHEET [--out DIR] [--no-chart] [--stay-open] [--save FILE [--save-at SECONDS]]",
      "build the worksheet's modules, run the experiment, print a summary and write the CSV recordings and\n"
      "      their PNG charts (--no-chart: none); with --windowed the charts grow in the main window while\n"
-     "      the run goes, and --stay-open keeps the window after the run until it is closed",
+     "      the run goes, and --stay-open keeps the window after the run until it is closed; --save writes\n"
+     "      a worksheet with every module's saved state after the run (or, with --save-at, while it\n"
+     "      runs, once the data reach SECONDS)",
      nullptr, runRun},
 };
 

@@ -790,6 +790,52 @@ ModuleRecord* Host::createModuleOfClass(size_t classIndex, const NewModule& how)
         recordError("module class " + classes_[classIndex].classId + " has no class callback");
         return nullptr;
     }
+    ModuleRecord* rec = allocateModule(classIndex, how)->record;
+    currentModule_ = rec;
+    const int32_t created = reg.classCallback(rec, VELK_CODE_CREATE, 0, 0);
+    if (created == 0) {
+        freeModule(instanceOf(rec));
+        return nullptr;
+    }
+    return rec;
+}
+
+ModuleRecord* Host::restoreModule(const std::string& classId, const SavedModule& saved, std::string& error) {
+    size_t index = classes_.size();
+    for (size_t i = 0; i < classes_.size(); ++i)
+        if (classes_[i].classId == classId) index = i;
+    if (index == classes_.size()) {
+        error = "the extension registered no class " + classId;
+        return nullptr;
+    }
+    const ClassRegistration& reg = classes_[index].record;
+    if (saved.area.size() != reg.privateDataSize) {
+        error = "the saved private data area has " + std::to_string(saved.area.size()) + " bytes; class " + classId +
+                " registered " + std::to_string(reg.privateDataSize);
+        return nullptr;
+    }
+    if (saved.inputCount > kMaxChannels || saved.outputCount > kMaxChannels) {
+        error = "a module record holds at most " + std::to_string(kMaxChannels) + " input and output channels";
+        return nullptr;
+    }
+    NewModule how;
+    how.inputCount = saved.inputCount;
+    how.outputCount = saved.outputCount;
+    how.name = saved.name;
+    how.comment = saved.comment;
+    ModuleInstance* inst = allocateModule(index, how);
+    if (!saved.area.empty()) std::memcpy(inst->privateBytes.get(), saved.area.data(), saved.area.size());
+    return inst->record;
+}
+
+std::string Host::privateArea(const ModuleRecord* m) const {
+    ModuleInstance* inst = instanceOf(m);
+    if (!inst || !inst->privateBytes) return std::string();
+    return std::string(reinterpret_cast<const char*>(inst->privateBytes.get()), inst->privateSize);
+}
+
+ModuleInstance* Host::allocateModule(size_t classIndex, const NewModule& how) {
+    const ClassRegistration reg = classes_[classIndex].record;
     auto inst = std::make_unique<ModuleInstance>();
     inst->classIndex = classIndex;
     inst->number = ++moduleSerial_;
@@ -831,16 +877,11 @@ ModuleRecord* Host::createModuleOfClass(size_t classIndex, const NewModule& how)
         inst->pools[i].setCapacity(options_.poolCapacity);
     }
 
+    ModuleInstance* added = inst.get();
     modules_.push_back(std::move(inst));
     ++numberOfModules_;
     highModuleNumber_ = moduleSerial_;
-    currentModule_ = rec;
-    const int32_t created = reg.classCallback(rec, VELK_CODE_CREATE, 0, 0);
-    if (created == 0) {
-        freeModule(instanceOf(rec));
-        return nullptr;
-    }
-    return rec;
+    return added;
 }
 
 bool Host::removeModule(ModuleRecord* m) {

@@ -167,6 +167,16 @@ struct NewModule {
     int32_t outputGate = 1;
 };
 
+// A module as Velk brings it back from a saved worksheet: the record's channel
+// counts and texts, and the private data area's bytes exactly as they were kept.
+struct SavedModule {
+    uint32_t inputCount = 0;
+    uint32_t outputCount = 0;
+    std::string name;     // moduleName, code page 932 (at most 12 bytes kept)
+    std::string comment;  // moduleComment, code page 932 (at most 40 bytes kept)
+    std::string area;     // the private data area's bytes
+};
+
 struct ModuleInstance;
 
 class Host {
@@ -251,6 +261,14 @@ public:
     // class is unknown or answers 0 (everything is freed again).
     ModuleRecord* createModule(const std::string& classId, const NewModule& how = NewModule());
     ModuleRecord* createModule(size_t classIndex, const NewModule& how = NewModule());
+    // A fresh record of the class given the saved counts, texts and area bytes, as
+    // Velk does when it opens a worksheet: no create code and no dialog (the caller
+    // sends the device check). Null with the reason when the class is unknown, the
+    // area is not the size the class registered or a count is beyond the record.
+    ModuleRecord* restoreModule(const std::string& classId, const SavedModule& saved, std::string& error);
+    // A copy of the module's private data area as it stands (empty for an unknown
+    // module): what Velk keeps with the module and saves with the worksheet.
+    std::string privateArea(const ModuleRecord* m) const;
     // Sends the remove code and frees the module; false for an unknown record.
     bool removeModule(ModuleRecord* m);
     int32_t callClass(ModuleRecord* m, uint32_t code, int32_t value1 = 0, int32_t value2 = 0);
@@ -360,6 +378,9 @@ private:
     ModuleInstance* instanceOf(const ModuleRecord* m) const;
     ModuleInstance* instanceOfChannel(OutputChannel* channel, uint32_t* index) const;
     ModuleRecord* createModuleOfClass(size_t classIndex, const NewModule& how);
+    // A zeroed record with its private data area, channel state records and output
+    // channels, added to the modules; the class callback is not called.
+    ModuleInstance* allocateModule(size_t classIndex, const NewModule& how);
     void freeModule(ModuleInstance* instance);
     void giveBackInput(ModuleInstance* instance, uint32_t input);
     void releaseOldWindows();

@@ -111,7 +111,9 @@ bool checkOutputFiles(const std::vector<PlannedFile>& files, const std::vector<I
                       const std::string& sheetName, std::string& error) {
     std::map<std::string, const PlannedFile*> taken;
     for (const PlannedFile& f : files) {
-        const std::string where = sheetName + ":" + std::to_string(f.line) + ": file '" + f.written + "'";
+        // A file the command line asks for has no worksheet line.
+        const std::string where = f.line > 0 ? sheetName + ":" + std::to_string(f.line) + ": file '" + f.written + "'"
+                                             : f.owner + " '" + f.written + "'";
         const std::string device = deviceNamed(f.path);
         if (!device.empty()) {
             error = where + " names the device " + device + ", not a file; choose another name";

@@ -15,7 +15,7 @@ struct PlannedFile {
     std::string path;     // as the runner opens it
     std::string written;  // as the worksheet spells it
     std::string owner;    // "[record ai]"
-    int line = 0;         // worksheet line of the request
+    int line = 0;         // worksheet line of the request; 0 for the command line's
 };
 
 // A file the run reads, which no recording may overwrite.
@@ -33,7 +33,7 @@ std::string comparablePath(const std::string& path);
 std::string deviceNamed(const std::string& path);
 
 // Checks the planned files in order; on the first problem false with `error`
-// "<sheet>:<line>: ...". Creates missing folders and tries that each file can be
+// "<sheet>:<line>: ..." (or "<owner> '<file>' ..." for a file of the command line). Creates missing folders and tries that each file can be
 // opened for writing; a file that did not exist before is removed again.
 bool checkOutputFiles(const std::vector<PlannedFile>& files, const std::vector<InputFile>& inputs,
                       const std::string& sheetName, std::string& error);

@@ -3,6 +3,7 @@
 #include "velk/runner.h"
 
 #include "velk/live_view.h"
+#include "velk/saved_state.h"
 #include "velk/text.h"
 #include "velk/worksheet_rules.h"
 
@@ -139,6 +140,16 @@ int runWorksheet(const std::string& path, const HostOptions& options, const RunO
             for (const std::string& err : e.host().errors()) out << "host error: " << cp932ToUtf8(err) << "\n";
         out.flush();
     };
+    SaveRequest save;
+    save.path = run.savePath;
+    save.atSeconds = run.saveAtSeconds;
+    StateSaver saver(save);
+    std::string saveError;
+    if (saver.wanted() && !saver.check(e, saveError)) {
+        out << "error: " << saveError << "\n";
+        finish();
+        return 2;
+    }
     if (!e.prepare()) {
         out << "error: " << e.error() << "\n";
         finish();
@@ -148,7 +159,11 @@ int runWorksheet(const std::string& path, const HostOptions& options, const RunO
     for (const ModuleRun& r : e.modules()) {
         out << "  " << r.def->id << ": " << kindName(r.def->kind) << ", "
             << (r.def->kind == ModuleKind::DigitalOut ? r.record->inputCount : r.record->outputCount)
-            << " channel(s)\n";
+            << " channel(s)";
+        if (r.restored)
+            out << ", restored from its saved state"
+                << (r.deviceCheck == 1 ? "" : " (the device check answered " + std::to_string(r.deviceCheck) + ")");
+        out << "\n";
     }
     out << "running for " << fmtNumber("%g", w.sheet.durationS) << " s";
     const double real = minimumRealSeconds(w.sheet);
@@ -157,6 +172,7 @@ int runWorksheet(const std::string& path, const HostOptions& options, const RunO
             << fmtNumber("%g", blockSeconds(w.sheet)) << " s in step with real time)";
     out << "\n";
     out.flush();
+    saver.arm(e, out);
     // The live view belongs to the main window, which lives until finish().
     std::unique_ptr<LiveView> view;
     if (run.live) {
@@ -168,6 +184,7 @@ int runWorksheet(const std::string& path, const HostOptions& options, const RunO
     const bool written = e.writeRecordings(error);
     e.printSummary(out);
     if (!written) out << "error: " << error << "\n";
+    const bool saved = !saver.wanted() || saver.finish(e, out);
     if (view) {
         if (run.stayOpen) {
             out << "the window stays open until it is closed\n";
@@ -178,7 +195,7 @@ int runWorksheet(const std::string& path, const HostOptions& options, const RunO
         view.reset();
     }
     finish();
-    if (!written) return 2;
+    if (!written || !saved) return 2;
     return report.end == RunEnd::Completed ? 0 : 1;
 }
 

@@ -4,6 +4,7 @@
 
 #include "velk/module_setup.h"
 #include "velk/output_paths.h"
+#include "velk/saved_state.h"
 #include "velk/text.h"
 #include "velk/worksheet_rules.h"
 
@@ -73,18 +74,28 @@ bool Experiment::prepare() {
         return false;
     }
     runs_.reserve(sheet_.modules.size());
+    // Saved modules come back first, as when Velk opens the worksheet; the others
+    // are then created and set through their dialogs.
+    std::vector<RestoredModule> restored;
+    if (!restoreSavedModules(*host_, sheet_, restored, error_)) return false;
+    size_t nextRestored = 0;
     for (const ModuleDef& def : sheet_.modules) {
         std::string why;
-        ModuleRecord* m = createModuleOnSocket(*host_, def.kind, def.socket, NewModule(), why);
+        ModuleRecord* m = def.saved ? restored[nextRestored].record
+                                    : createModuleOnSocket(*host_, def.kind, def.socket, NewModule(), why);
         if (!m) {
             error_ = "module " + def.id + " (line " + std::to_string(def.line) + "): " + why;
             return false;
         }
-        if (!applySettings(*host_, m, def.kind, settingsOf(def), why)) {
+        if (!def.saved && !applySettings(*host_, m, def.kind, settingsOf(def), why)) {
             error_ = "module " + def.id + ": the settings did not reach the setup dialog: " + why;
             return false;
         }
         ModuleRun run;
+        if (def.saved) {
+            run.restored = true;
+            run.deviceCheck = restored[nextRestored++].deviceCheck;
+        }
         run.def = &def;
         run.record = m;
         if (isSource(def.kind)) {
@@ -313,6 +324,11 @@ RunReport Experiment::run(std::ostream* progress) {
     ULONGLONG lastLine = GetTickCount64();
     uint64_t releases = host_->releaseCount();
     while (round()) {
+        if (dataTimeAction_ && deliveredTime() >= dataTimeAt_) {
+            const std::function<void()> action = std::move(dataTimeAction_);
+            dataTimeAction_ = nullptr;
+            action();
+        }
         const ULONGLONG now = GetTickCount64();
         if (progress && now - lastLine >= 1000) {
             lastLine = now;

@@ -24,7 +24,9 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -61,6 +63,8 @@ struct ModuleRun {
     std::string recordingError;   // UTF-8; empty when the recording is whole
     uint64_t recordedRows = 0;
     std::vector<int> recorderIds;
+    bool restored = false;    // restored from a saved state, not built through its dialogs
+    int32_t deviceCheck = 1;  // a restored module's answer to the device check
 };
 
 enum class RunEnd {
@@ -147,6 +151,12 @@ public:
     // (the data time covered in whole blocks) x 3 + 10, plus pauses.
     double realTimeLimitSeconds() const { return realTimeLimitS_; }
     void setRealTimeLimitSeconds(double seconds) { realTimeLimitS_ = seconds; }
+    // run() calls the action once, between two rounds, when the data delivered on
+    // every source channel reach `seconds` (at the first round without sources).
+    void atDataTime(double seconds, std::function<void()> action) {
+        dataTimeAt_ = seconds;
+        dataTimeAction_ = std::move(action);
+    }
 
 private:
     bool checkOutputs();
@@ -184,6 +194,8 @@ private:
     bool writeCharts_ = true;
     int64_t lastPump_ = 0;  // performance counter at the last dispatch of messages
     LiveView* live_ = nullptr;
+    double dataTimeAt_ = 0;
+    std::function<void()> dataTimeAction_;
 };
 
 // `velk run WORKSHEET`: builds, runs, prints progress and the summary, writes the
@@ -194,6 +206,9 @@ struct RunOptions {
     bool charts = true;     // a PNG chart beside each CSV file
     bool live = false;      // the live view in the main window (a windowed run)
     bool stayOpen = false;  // the window stays after the run until the user closes it
+    // `--save FILE [--save-at SECONDS]` (velk/saved_state.h): the modules' state.
+    std::string savePath;               // empty: nothing is saved
+    std::optional<double> saveAtSeconds;
 };
 int runWorksheet(const std::string& path, const HostOptions& options, const RunOptions& run, std::ostream& out);
 

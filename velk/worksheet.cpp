@@ -25,6 +25,10 @@ const char* kindName(ModuleKind kind) {
 uint32_t maxChannelsOf(ModuleKind kind) { return kind == ModuleKind::AnalogIn ? 8 : 4; }
 
 std::string ModuleDef::channelLabel(uint32_t i) const {
+    if (saved) {
+        auto column = saved->columns.find(i);
+        if (column != saved->columns.end()) return column->second;
+    }
     auto it = channelNames.find(i);
     return it != channelNames.end() ? it->second : "ch" + std::to_string(i);
 }

@@ -22,6 +22,23 @@ const char* kindName(ModuleKind kind);
 // Most channels a module of the kind can have (8 analog, 4 digital).
 uint32_t maxChannelsOf(ModuleKind kind);
 
+// A saved module: what Velk keeps of it and gives back when it opens the worksheet
+// (docs/worksheets.md, Saved worksheets). The module is restored from these, not
+// created and set through its dialogs.
+struct SavedState {
+    std::optional<uint32_t> inputs;   // the record's channel counts, 0 to 16
+    std::optional<uint32_t> outputs;
+    // area_NNN lines: the bytes from offset NNN, with the line that gave them.
+    struct Piece {
+        std::string key;  // as written ("area_016")
+        std::string bytes;
+        int line = 0;
+    };
+    std::map<uint32_t, Piece> pieces;
+    std::string area;  // the whole private data area, assembled once the text is read
+    std::map<uint32_t, std::string> columns;  // recording column names (columnN)
+};
+
 struct ModuleDef {
     std::string id;  // the name after [module ...], used by [connect] and [record ...]
     int line = 0;    // line of the section header
@@ -34,9 +51,13 @@ struct ModuleDef {
     std::optional<int> range;            // analog: 0 = ±10 V, 1 = ±5 V
     std::optional<int> bufferIndex;      // analog: 0..7 = 64K..8M
     std::map<uint32_t, std::string> channelNames;
+    // Set for a saved module; then `socket`, `channels` and (analog) `bufferIndex`
+    // are what its area and record hold, for the worksheet's checks and reports.
+    std::optional<SavedState> saved;
     // Channel count the module will have: `channels`, else 1.
     uint32_t channelCount() const { return channels.value_or(1); }
-    // The name shown for channel i in recordings: the worksheet's, else "ch<i>".
+    // The name shown for channel i in recordings: the worksheet's (`channelN`, or
+    // `columnN` of a saved module), else "ch<i>".
     std::string channelLabel(uint32_t i) const;
     // The line of a key, else the section header's.
     int lineOf(const std::string& key) const;

@@ -1,5 +1,6 @@
 // Reading worksheet text: sections, keys and values, each checked where it is read.
 #include "velk/field_text.h"
+#include "velk/saved_state.h"
 #include "velk/worksheet.h"
 #include "velk/worksheet_rules.h"
 
@@ -87,6 +88,10 @@ public:
             ++line;
             if (line == 1 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) raw.erase(0, 3);
             if (!readable(raw, line) || !handle(raw, line)) return r_;
+        }
+        if (!finishSavedModules(r_.sheet, line, what_)) {
+            fail(line, what_);
+            return r_;
         }
         if (checkWorksheetRules(r_.sheet, line, what_)) return r_;
         fail(line, what_);
@@ -302,6 +307,8 @@ private:
             if (value.find_first_of(",\"") != std::string::npos)
                 return fail(line, key + ": a channel name may not hold ',' or '\"'");
             m.channelNames[static_cast<uint32_t>(index)] = value;
+        } else if (isSavedModuleKey(key)) {
+            if (!readSavedModuleKey(m, key, value, why)) return fail(line, why);
         } else {
             return fail(line, "unknown key '" + key + "' in [module " + m.id + "]");
         }

@@ -60,7 +60,9 @@ private:
     bool modules() {
         for (const ModuleDef& m : s_.modules) {
             if (!m.keyLines.count("class")) return fail(m.line, "[module " + m.id + "] has no class");
-            if (m.channels && *m.channels > maxChannelsOf(m.kind))
+            // A saved module's counts are its record's, beyond the class's maximum
+            // too: the module answers for them when it starts.
+            if (!m.saved && m.channels && *m.channels > maxChannelsOf(m.kind))
                 return fail(m.lineOf("channels"), std::string("a ") + kindName(m.kind) + " module has at most " +
                                                       std::to_string(maxChannelsOf(m.kind)) + " channels");
             for (const char* key : {"range", "buffer"})
@@ -162,6 +164,8 @@ private:
     bool analogReads() {
         for (const ModuleDef& m : s_.modules) {
             if (m.kind != ModuleKind::AnalogIn) continue;
+            // A saved count the module refuses at start is left to its own message.
+            if (m.channelCount() == 0 || m.channelCount() > maxChannelsOf(m.kind)) continue;
             const AnalogRead r = analogReadOf(s_, m);
             if (r.refused || r.samplesPerRead * 2 <= r.bufferBytes) continue;
             const uint64_t bytes = r.samplesPerRead * 2;

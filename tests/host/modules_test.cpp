@@ -146,6 +146,46 @@ TEST_F(HostTest, WritingPastTheModulesAreasIsReportedAtRemoval) {
     EXPECT_NE(errors[1].find("channel state record 3"), std::string::npos) << errors[1];
 }
 
+TEST_F(HostTest, ARestoredModuleGetsItsSavedBytesWithoutTheCreateCode) {
+    Host host(hosttest::quietOptions());
+    TestClass::registerWith(host);
+    velk::SavedModule saved;
+    saved.inputCount = 3;
+    saved.outputCount = 12;
+    saved.name = "Saved";
+    saved.comment = "from a file";
+    for (uint32_t i = 0; i < TestClass::kPrivateSize; ++i) saved.area += static_cast<char>(0xA0 + i);
+    std::string why;
+    ModuleRecord* m = host.restoreModule("TEST:SRC", saved, why);
+    ASSERT_NE(m, nullptr) << why;
+    EXPECT_TRUE(TestClass::get().calls.empty()) << "no create code";
+    EXPECT_EQ(std::string(static_cast<char*>(m->privateData), TestClass::kPrivateSize), saved.area);
+    EXPECT_EQ(host.privateArea(m), saved.area);
+    EXPECT_EQ(m->inputCount, 3u);
+    EXPECT_EQ(m->outputCount, 12u);
+    EXPECT_STREQ(m->moduleName, "Saved");
+    EXPECT_STREQ(m->moduleComment, "from a file");
+    EXPECT_EQ(m->ownerWindow, host.mainWindow());
+    EXPECT_EQ(m->outputGate, 1);
+    for (int i = 0; i < 16; ++i) EXPECT_TRUE(allZero(m->channelData[i], TestClass::kChannelSize)) << i;
+    EXPECT_EQ(host.callClass(m, VELK_CODE_DEVICE_CHECK), 1);
+    EXPECT_EQ(TestClass::get().calls.back().code, VELK_CODE_DEVICE_CHECK);
+
+    // An area of another size than the class registered, or counts beyond the record.
+    saved.area.pop_back();
+    EXPECT_EQ(host.restoreModule("TEST:SRC", saved, why), nullptr);
+    EXPECT_EQ(why, "the saved private data area has 39 bytes; class TEST:SRC registered 40");
+    saved.area += '\0';
+    saved.outputCount = 17;
+    EXPECT_EQ(host.restoreModule("TEST:SRC", saved, why), nullptr);
+    EXPECT_EQ(why, "a module record holds at most 16 input and output channels");
+    EXPECT_EQ(host.restoreModule("TEST:NONE", saved, why), nullptr);
+    EXPECT_EQ(why, "the extension registered no class TEST:NONE");
+    EXPECT_EQ(host.modules(), std::vector<ModuleRecord*>{m});
+    EXPECT_EQ(host.privateArea(nullptr), "");
+    EXPECT_TRUE(host.errors().empty());
+}
+
 TEST_F(HostTest, ChangeModuleSizeSetsCountsUpToSixteen) {
     Host host(hosttest::quietOptions());
     TestClass::registerWith(host);
