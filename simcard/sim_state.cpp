@@ -1,0 +1,260 @@
+// The simulated driver's state and what the exports share, and the library's entry
+// point, which loads the configuration.
+#include "simcard/sim_state.h"
+
+namespace simcard {
+
+Driver g;
+
+
+Clock now()
+{
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return Clock{t.QuadPart, g.frequency};
+}
+
+CallEntry& logCall(int op, int64_t socket, int32_t result)
+{
+    CallEntry& e = g.callLog.add();
+    e.op = static_cast<uint8_t>(op);
+    e.socket = socket;
+    e.result = result;
+    return e;
+}
+
+// Copies `text` into a caller's buffer (always terminated when size > 0) and returns
+// the length of the whole text.
+int32_t copyOut(const std::string& text, char* buffer, uint32_t size)
+{
+    if (buffer && size > 0) {
+        size_t n = std::min<size_t>(text.size(), size - 1);
+        memcpy(buffer, text.data(), n);
+        buffer[n] = 0;
+    }
+    return static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
+}
+
+bool validSocket(uint32_t socket) { return socket < static_cast<uint32_t>(kSockets); }
+
+int32_t failWith(uint32_t socket, int32_t error)
+{
+    if (validSocket(socket)) g.cards[socket].lastError = error;
+    return 0;
+}
+
+void post(const Card& card, uint32_t message, uint16_t socket)
+{
+    if (card.window) PostMessageA(card.window, message, socket, 0);
+}
+
+// Notification numbers follow the message given to Tk17Create (1224 from the
+// extension): removal that number, overflow +3, overrun +4.
+void postRemoved(const Card& c, uint16_t s) { post(c, c.message, s); }
+void postOverflow(const Card& c, uint16_t s) { post(c, c.message + (TK17_MSG_BUFFER_OVERFLOW - TK17_MSG_CARD_REMOVED), s); }
+void postOverrun(const Card& c, uint16_t s) { post(c, c.message + (TK17_MSG_BUFFER_OVERRUN - TK17_MSG_CARD_REMOVED), s); }
+
+void pull(uint16_t socket)
+{
+    Card& card = g.cards[socket];
+    if (!card.present) return;
+    card.present = false;
+    card.removed = true;
+    card.sampling = false;
+    if (card.open) postRemoved(card, socket);
+}
+
+void overrun(uint16_t socket)
+{
+    Card& card = g.cards[socket];
+    card.status |= TK17_STATUS_OVERRUN;
+    postOverrun(card, socket);
+}
+
+void overflow(uint16_t socket)
+{
+    Card& card = g.cards[socket];
+    card.overflow(now());
+    postOverflow(card, socket);
+}
+
+// Counts the call and runs the triggers armed for it. Returns false when an injected
+// fault makes the call fail; `injectedError` then holds the fault's code.
+bool enter(int op, uint32_t socket, int32_t* injectedError)
+{
+    g.callCounts[op][validSocket(socket) ? socket : kNoSocket]++;
+    bool fails = false;
+    int32_t error = 0;
+    for (Trigger& t : g.triggers) {
+        if (t.gen.op != op) continue;
+        if (op != OpGetVersion && t.gen.socket != socket) continue;
+        if (t.calls < UINT32_MAX) ++t.calls;
+        switch (t.gen.action) {
+        case TriggerAction::Fail:
+            if (t.calls >= t.gen.fromCall && (t.gen.failCount == 0 || t.calls - t.gen.fromCall < t.gen.failCount)) {
+                fails = true;
+                error = t.gen.errorCode;
+            }
+            break;
+        case TriggerAction::Pull:
+            if (t.calls == t.gen.fromCall) pull(t.gen.socket);
+            break;
+        case TriggerAction::Overrun:
+            if (t.calls == t.gen.fromCall && g.cards[t.gen.socket].open) overrun(t.gen.socket);
+            break;
+        case TriggerAction::Overflow:
+            if (t.calls == t.gen.fromCall && g.cards[t.gen.socket].open) overflow(t.gen.socket);
+            break;
+        }
+    }
+    if (fails) {
+        failWith(socket, error);
+        if (injectedError) *injectedError = error;
+    }
+    return !fails;
+}
+
+// The open card in `socket`, or null after storing the reason in its last error.
+Card* openCard(uint32_t socket)
+{
+    if (!validSocket(socket)) return nullptr;
+    Card& card = g.cards[socket];
+    int32_t error = card.removed ? TK17SIM_ERR_CARD_REMOVED
+                  : !card.present ? TK17SIM_ERR_NO_CARD
+                  : !card.open ? TK17SIM_ERR_NOT_OPEN : TK17SIM_ERR_NONE;
+    if (error) {
+        failWith(socket, error);
+        return nullptr;
+    }
+    return &card;
+}
+
+// Replaces the configuration and resets every card, trigger and log.
+void apply(const Config& config, const std::string& source)
+{
+    g.config = config;
+    g.configSource = source;
+    for (int s = 0; s < kSockets; ++s) g.cards[s].reset(config.cards[s]);
+    g.triggers.clear();
+    for (const TriggerSpec& t : config.triggers) g.triggers.push_back(Trigger{t, 0});
+    g.callLog.clear();
+    memset(g.callCounts, 0, sizeof g.callCounts);
+    g.outputLog.clear();
+}
+
+bool readFile(const std::string& path, std::string& text)
+{
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    text.clear();
+    char chunk[4096];
+    DWORD got = 0;
+    bool ok = true;
+    while ((ok = ReadFile(f, chunk, sizeof chunk, &got, nullptr) != 0) && got > 0) text.append(chunk, got);
+    CloseHandle(f);
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+    return ok;
+}
+
+std::string environment(const char* name)
+{
+    DWORD n = GetEnvironmentVariableA(name, nullptr, 0);
+    if (n == 0) return std::string();
+    std::string value(n, '\0');
+    n = GetEnvironmentVariableA(name, &value[0], n);
+    value.resize(n);
+    return value;
+}
+
+std::string iniBesideDriver()
+{
+    char path[MAX_PATH * 2];
+    DWORD n = GetModuleFileNameA(g.module, path, sizeof path);
+    if (n == 0 || n >= sizeof path) return std::string();
+    std::string p(path, n);
+    size_t slash = p.find_last_of("\\/");
+    return (slash == std::string::npos ? std::string() : p.substr(0, slash + 1)) + "vyttk17.ini";
+}
+
+// Notes why a configuration could not be used; `line` 0 when it concerns no line.
+void setConfigError(const std::string& source, const std::string& reason, int line)
+{
+    g.lastErrorReason = reason;
+    g.lastErrorLine = line;
+    g.lastError = source.empty() ? reason : source + ": " + (line ? "line " + std::to_string(line) + ": " : "") + reason;
+    OutputDebugStringA(("vyttk17: " + g.lastError + "\n").c_str());
+}
+
+void clearConfigError()
+{
+    g.lastError.clear();
+    g.lastErrorReason.clear();
+    g.lastErrorLine = 0;
+}
+
+// Takes "line N: reason" from parseConfig apart.
+std::string reasonOf(const std::string& parseError)
+{
+    const size_t colon = parseError.compare(0, 5, "line ") == 0 ? parseError.find(": ") : std::string::npos;
+    return colon == std::string::npos ? parseError : parseError.substr(colon + 2);
+}
+
+// Reads the configuration from its usual sources: VYTTK17_CONFIG_TEXT, the file named
+// by VYTTK17_CONFIG, vyttk17.ini beside the driver, else the built-in default. A source
+// that cannot be read or parsed leaves no card configured.
+bool loadConfiguration()
+{
+    std::string text = environment("VYTTK17_CONFIG_TEXT");
+    std::string source = "VYTTK17_CONFIG_TEXT";
+    bool fromText = !text.empty();
+    if (!fromText) {
+        std::string path = environment("VYTTK17_CONFIG");
+        if (path.empty()) {
+            path = iniBesideDriver();
+            if (path.empty() || GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+                clearConfigError();
+                apply(defaultConfig(), "default");
+                return true;
+            }
+        }
+        source = "file " + path;
+        if (!readFile(path, text)) {
+            setConfigError("", "cannot read the configuration file " + path, 0);
+            apply(Config(), source + " (unreadable)");
+            return false;
+        }
+    }
+    Config config;
+    std::string error;
+    int line = 0;
+    if (!parseConfig(text, config, error, &line)) {
+        setConfigError(source, reasonOf(error), line);
+        apply(Config(), source + " (invalid)");
+        return false;
+    }
+    clearConfigError();
+    apply(config, source);
+    return true;
+}
+
+}  // namespace simcard
+
+using namespace simcard;
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        DisableThreadLibraryCalls(instance);
+        InitializeCriticalSection(&g.lock);
+        g.module = instance;
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        g.frequency = f.QuadPart > 0 ? f.QuadPart : 1;
+        Lock lock;
+        loadConfiguration();
+    } else if (reason == DLL_PROCESS_DETACH) {
+        DeleteCriticalSection(&g.lock);
+    }
+    return TRUE;
+}

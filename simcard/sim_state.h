@@ -1,0 +1,108 @@
+// The simulated driver's state, shared by its card operations (sim_operations.cpp)
+// and its control exports (sim_control.cpp): the cards, the configuration, faults,
+// call and output logs, and the one lock every export takes. Notifications are posted
+// with PostMessageA, which never waits for the receiving window.
+#pragma once
+
+#define VYTTK17_SIM_BUILDING
+#include "simcard/vyttk17_sim.h"
+
+#include "simcard/sim_call_log.h"
+#include "simcard/sim_card.h"
+#include "simcard/sim_config.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace simcard {
+
+constexpr int32_t kVersion = 0x0210;
+constexpr size_t kCallLogLimit = 100000;
+constexpr size_t kOutputLogLimit = 1u << 20;
+constexpr int kNoSocket = kSockets;  // call-count column of calls without a valid socket
+
+struct Trigger {
+    TriggerSpec gen;
+    uint32_t calls = 0;
+};
+
+// The bytes written to the output ports, the latest kOutputLogLimit of them, in a
+// ring allocated at the first write.
+class OutputLog {
+public:
+    void add(const SimPortWrite& w)
+    {
+        if (ring_.empty()) ring_.resize(kOutputLogLimit);
+        if (size_ < kOutputLogLimit) {
+            ring_[(head_ + size_++) % kOutputLogLimit] = w;
+        } else {
+            ring_[head_] = w;
+            head_ = (head_ + 1) % kOutputLogLimit;
+        }
+    }
+    void clear() { head_ = size_ = 0; }
+    size_t size() const { return size_; }
+    const SimPortWrite& at(size_t i) const { return ring_[(head_ + i) % kOutputLogLimit]; }
+
+private:
+    std::vector<SimPortWrite> ring_;
+    size_t head_ = 0, size_ = 0;
+};
+
+struct Driver {
+    CRITICAL_SECTION lock;
+    HMODULE module = nullptr;
+    int64_t frequency = 1;
+
+    Config config;
+    std::string configSource;
+    std::string lastError;        // "<source>: line 3: ..." (SimLastError)
+    std::string lastErrorReason;  // the same without source and line (SimConfigError)
+    int lastErrorLine = 0;        // 0: none, or the problem concerns no line
+    Card cards[kSockets];
+    std::vector<Trigger> triggers;
+    CallLog callLog{kCallLogLimit};
+    uint64_t callCounts[kOperations][kSockets + 1] = {};
+    OutputLog outputLog;
+};
+
+extern Driver g;
+
+class Lock {
+public:
+    Lock() { EnterCriticalSection(&g.lock); }
+    ~Lock() { LeaveCriticalSection(&g.lock); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+};
+
+Clock now();
+CallEntry& logCall(int op, int64_t socket, int32_t result);
+// Copies `text` into a caller's buffer (always terminated when size > 0) and returns
+// the length of the whole text.
+int32_t copyOut(const std::string& text, char* buffer, uint32_t size);
+bool validSocket(uint32_t socket);
+int32_t failWith(uint32_t socket, int32_t error);
+void postRemoved(const Card& c, uint16_t s);
+void postOverflow(const Card& c, uint16_t s);
+void postOverrun(const Card& c, uint16_t s);
+void pull(uint16_t socket);
+void overrun(uint16_t socket);
+void overflow(uint16_t socket);
+// Counts the call and applies the armed faults and events; false when the call fails.
+bool enter(int op, uint32_t socket, int32_t* injectedError = nullptr);
+// The open card in `socket`, or null after storing the reason in its last error.
+Card* openCard(uint32_t socket);
+// Replaces the configuration and resets every card, trigger and log.
+void apply(const Config& config, const std::string& source);
+void setConfigError(const std::string& source, const std::string& reason, int line);
+void clearConfigError();
+// The reason of a parser message without its "line N: " prefix.
+std::string reasonOf(const std::string& parseError);
+// Reads the configuration from its usual sources (environment, file, default).
+bool loadConfiguration();
+
+}  // namespace simcard
