@@ -1,5 +1,7 @@
 #include "simcard/sim_card.h"
 
+#include "simcard/sim_muldiv.h"
+
 #include <algorithm>
 
 namespace simcard {
@@ -37,9 +39,8 @@ uint64_t Card::convertedBy(const Clock& clock) const
     // One conversion every interval x 10 us.
     int64_t elapsed = clock.now - startTicks_;
     if (elapsed <= 0 || mode.interval <= 0) return 0;
-    unsigned __int128 n = static_cast<unsigned __int128>(elapsed) * 100000u;
-    n /= static_cast<unsigned __int128>(clock.frequency) * static_cast<unsigned>(mode.interval);
-    uint64_t converted = static_cast<uint64_t>(n);
+    const uint64_t perInterval = static_cast<uint64_t>(clock.frequency) * static_cast<unsigned>(mode.interval);
+    uint64_t converted = MulDiv64(static_cast<uint64_t>(elapsed), 100000u, perInterval);
     return overflowed_ ? std::min(converted, frozenEnd_) : converted;
 }
 
@@ -90,8 +91,7 @@ uint64_t Card::microsSinceOpen(const Clock& clock) const
 {
     int64_t elapsed = clock.now - openTicks;
     if (elapsed <= 0) return 0;
-    unsigned __int128 us = static_cast<unsigned __int128>(elapsed) * 1000000u;
-    return static_cast<uint64_t>(us / static_cast<unsigned __int128>(clock.frequency));
+    return MulDiv64(static_cast<uint64_t>(elapsed), 1000000u, static_cast<uint64_t>(clock.frequency));
 }
 
 }  // namespace simcard
