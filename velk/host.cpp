@@ -783,6 +783,12 @@ ModuleRecord* Host::createModuleOfClass(size_t classIndex, const NewModule& how)
         recordError("module class " + classes_[classIndex].classId + " has no class callback");
         return nullptr;
     }
+    if (reg.privateDataSize > kLargestModuleArea || reg.channelDataSize > kLargestModuleArea) {
+        recordError("module class " + classes_[classIndex].classId + " asks for " +
+                    std::to_string(reg.privateDataSize) + " bytes of private data and " +
+                    std::to_string(reg.channelDataSize) + " bytes per channel state record");
+        return nullptr;
+    }
     auto inst = std::make_unique<ModuleInstance>();
     inst->classIndex = classIndex;
     inst->number = ++moduleSerial_;
