@@ -21,9 +21,9 @@ echo "run-tests: i686 under the 32-bit Wine, $mode"
 velk_start_server i686
 velk_start_server x86_64
 status=0
-# Emulated, every process start takes minutes: a suite gets up to 40 of them.
+# Emulated, every process start takes a minute or more: a suite gets up to 20.
 limit=()
-[ "$mode" = qemu ] && limit=(--timeout 2400)
+[ "$mode" = qemu ] && limit=(--timeout 1200)
 ctest --preset win32 "${limit[@]}" "$@" || status=1
 ctest --preset win64 "$@" || status=1
 [ $status = 0 ] && echo "run-tests: all tests passed on both targets" || echo "run-tests: FAILED" >&2
