@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <deque>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 using namespace simcard;
@@ -778,3 +779,26 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 }
 
 }  // extern "C"
+
+// Each export has exactly the type its callers call it through. On i686 the calling
+// convention is part of that type, and a mismatch would unbalance the caller's stack.
+#define SIM_SAME_TYPE_OPERATION(name) static_assert(std::is_same<decltype(&name), name##Fn>::value, #name);
+#ifndef VYTTK17_NO_VERSION
+SIM_SAME_TYPE_OPERATION(Tk17GetVersion)
+#endif
+SIM_SAME_TYPE_OPERATION(Tk17Create)
+SIM_SAME_TYPE_OPERATION(Tk17Close)
+SIM_SAME_TYPE_OPERATION(Tk17GetResource)
+SIM_SAME_TYPE_OPERATION(Tk17SetMode)
+SIM_SAME_TYPE_OPERATION(Tk17StartSampling)
+SIM_SAME_TYPE_OPERATION(Tk17StopSampling)
+SIM_SAME_TYPE_OPERATION(Tk17GetSamplingStatus)
+SIM_SAME_TYPE_OPERATION(Tk17GetData)
+SIM_SAME_TYPE_OPERATION(Tk17OutPort)
+SIM_SAME_TYPE_OPERATION(Tk17InPort)
+SIM_SAME_TYPE_OPERATION(Tk17GetLastError)
+#undef SIM_SAME_TYPE_OPERATION
+#define SIM_SAME_TYPE_CONTROL(name, result, params) \
+    static_assert(std::is_same<decltype(&Sim##name), Sim##name##Fn>::value, "Sim" #name);
+VYTTK17_SIM_EXPORTS(SIM_SAME_TYPE_CONTROL)
+#undef SIM_SAME_TYPE_CONTROL
