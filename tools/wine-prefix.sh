@@ -15,9 +15,11 @@ mkdir -p "$prefix"
 how=""
 [ "$arch" = i686 ] && how=", PE32 programs: $(velk_wine32_mode)"
 echo "setup: creating Wine prefix $prefix ($arch$how)"
-# One server for the whole creation; stopping it saves the registry.
+# One server for the whole creation; stopping it saves the registry (and a failed
+# creation leaves no server behind).
 own_server=0
 if "$velk_wineserver" -p 2>/dev/null; then own_server=1; fi
+trap 'if [ $own_server = 1 ]; then "$velk_wineserver" -k 2>/dev/null || true; fi' EXIT
 "${velk_wine_cmd[@]}" wineboot -i </dev/null >/dev/null 2>&1 || true
 {
   echo 'Windows Registry Editor Version 5.00'
@@ -31,5 +33,4 @@ if "$velk_wineserver" -p 2>/dev/null; then own_server=1; fi
   done
 } | sed 's/$/\r/' | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$prefix/velk-settings.reg"
 "${velk_wine_cmd[@]}" reg import "Z:$prefix/velk-settings.reg" </dev/null >/dev/null 2>&1
-if [ $own_server = 1 ]; then "$velk_wineserver" -k 2>/dev/null || true; fi
 touch "$prefix/.velk-ready"
