@@ -1,4 +1,4 @@
-# x86_64 Windows target: the build that runs (under wine64) for tests, benchmarks and demos.
+# x86_64 Windows target: the fast development build (tests, benchmark, screenshots) under wine64.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)

@@ -1,21 +1,11 @@
 #include "simcard/sim_card.h"
 
+#include "simcard/sim_muldiv.h"
+
 #include <algorithm>
 
 namespace simcard {
 
-namespace {
-
-// floor(value x factor / divisor) without a wider type: value = q x divisor + r,
-// so the result is q x factor + floor(r x factor / divisor), exact as long as
-// divisor x factor fits in 64 bits (a performance counter of a few GHz times 255
-// intervals times 100000 does).
-uint64_t MulDivFloor(uint64_t value, uint64_t factor, uint64_t divisor)
-{
-    return value / divisor * factor + value % divisor * factor / divisor;
-}
-
-}  // namespace
 
 void Card::reset(const CardConfig& cfg)
 {
@@ -51,7 +41,7 @@ uint64_t Card::convertedBy(const Clock& clock) const
     int64_t elapsed = clock.now - startTicks_;
     if (elapsed <= 0 || mode.interval <= 0) return 0;
     const uint64_t perInterval = static_cast<uint64_t>(clock.frequency) * static_cast<unsigned>(mode.interval);
-    const uint64_t converted = MulDivFloor(static_cast<uint64_t>(elapsed), 100000u, perInterval);
+    uint64_t converted = MulDiv64(static_cast<uint64_t>(elapsed), 100000u, perInterval);
     return overflowed_ ? std::min(converted, frozenEnd_) : converted;
 }
 
@@ -148,7 +138,7 @@ uint64_t Card::microsSinceOpen(const Clock& clock) const
 {
     int64_t elapsed = clock.now - openTicks;
     if (elapsed <= 0) return 0;
-    return MulDivFloor(static_cast<uint64_t>(elapsed), 1000000u, static_cast<uint64_t>(clock.frequency));
+    return MulDiv64(static_cast<uint64_t>(elapsed), 1000000u, static_cast<uint64_t>(clock.frequency));
 }
 
 }  // namespace simcard

@@ -2,6 +2,8 @@
 // the logs, and the virtual clock's controls, for tests and demos.
 #include "simcard/sim_state.h"
 
+#include <type_traits>
+
 using namespace simcard;
 
 extern "C" {
@@ -240,3 +242,10 @@ int32_t WINAPI SimGetPosition(uint16_t socket, uint64_t* conversionIndex)
 }
 
 }  // extern "C"
+
+// Each control export has exactly the type the tests call it through (the calling
+// convention is part of the type on i686).
+#define SIM_SAME_TYPE_CONTROL(name, result, params) \
+    static_assert(std::is_same<decltype(&Sim##name), Sim##name##Fn>::value, "Sim" #name);
+VYTTK17_SIM_EXPORTS(SIM_SAME_TYPE_CONTROL)
+#undef SIM_SAME_TYPE_CONTROL

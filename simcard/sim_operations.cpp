@@ -2,6 +2,8 @@
 // each logged and counted.
 #include "simcard/sim_state.h"
 
+#include <type_traits>
+
 using namespace simcard;
 
 extern "C" {
@@ -266,3 +268,22 @@ int32_t WINAPI Tk17GetLastError(uint16_t socket)
 }
 
 }  // extern "C"
+
+// Each operation has exactly the type its callers call it through. On i686 the calling
+// convention is part of that type, and a mismatch would unbalance the caller's stack.
+#define SIM_SAME_TYPE_OPERATION(name) static_assert(std::is_same<decltype(&name), name##Fn>::value, #name);
+#ifndef VYTTK17_NO_VERSION
+SIM_SAME_TYPE_OPERATION(Tk17GetVersion)
+#endif
+SIM_SAME_TYPE_OPERATION(Tk17Create)
+SIM_SAME_TYPE_OPERATION(Tk17Close)
+SIM_SAME_TYPE_OPERATION(Tk17GetResource)
+SIM_SAME_TYPE_OPERATION(Tk17SetMode)
+SIM_SAME_TYPE_OPERATION(Tk17StartSampling)
+SIM_SAME_TYPE_OPERATION(Tk17StopSampling)
+SIM_SAME_TYPE_OPERATION(Tk17GetSamplingStatus)
+SIM_SAME_TYPE_OPERATION(Tk17GetData)
+SIM_SAME_TYPE_OPERATION(Tk17OutPort)
+SIM_SAME_TYPE_OPERATION(Tk17InPort)
+SIM_SAME_TYPE_OPERATION(Tk17GetLastError)
+#undef SIM_SAME_TYPE_OPERATION

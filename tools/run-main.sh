@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# The main job: sets the machine up, builds the x86_64 target and runs the demo
-# worksheet on the simulated card (or the worksheet given as $1).
+# The main job: sets the machine up, builds the i686 target (the Velk_ux1.dll we
+# ship, with the Velk stand-in and the simulated card driver built alike) and runs
+# the demo worksheet (or the worksheet given as $1) on it under the 32-bit Wine.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 tools/setup.sh
-cmake --preset win64 >/dev/null
-cmake --build --preset win64
-export WINEPREFIX=$here/build/wineprefix
-# A persistent server for fast starts; one may be running already (then this fails).
-/usr/lib/wine/wineserver -p 2>/dev/null || true
-tools/wine-run.sh cmd /c exit </dev/null >/dev/null 2>&1 || true
+cmake --preset win32 >/dev/null
+cmake --build --preset win32 --target velk velk_ux1 vyttk17
+source tools/wine-common.sh
 worksheet=${1:-worksheets/demo.vws}
-cd build/win64/bin
-exec "$here/tools/wine-run.sh" ./velk.exe run "Z:$here/$worksheet"
+echo "run-main: the i686 Velk_ux1.dll under the 32-bit Wine, $(velk_wine32_mode)"
+# A persistent server for this run, and Wine's services started before the demo.
+velk_start_server i686
+trap 'velk_stop_server i686' EXIT
+cd build/win32/bin
+"$here/tools/wine-run.sh" ./velk.exe run "Z:$here/$worksheet"

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # The test command: sets the machine up, builds both targets, inspects the i686
-# deliverable and runs every test under wine64 with one wineserver for the run.
+# deliverable and runs every test on both: the i686 build (with the Velk_ux1.dll we
+# ship) under the 32-bit Wine, natively or under qemu-i386 where the kernel refuses
+# 32-bit processes, and the x86_64 build under wine64, each in its own prefix with one
+# wineserver for the run. Arguments go to both ctest runs (for example -R extension).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -10,11 +13,18 @@ cmake --build --preset win32
 tools/check-i686.sh build/win32/bin/Velk_ux1.dll
 cmake --preset win64 >/dev/null
 cmake --build --preset win64
-export WINEPREFIX=$here/build/wineprefix
-/usr/lib/wine/wineserver -k 2>/dev/null || true
-/usr/lib/wine/wineserver -p
-# Start Wine's own background services now, detached from ctest's output pipes:
-# started by the first test they would inherit them and ctest would wait for them.
-tools/wine-run.sh cmd /c exit </dev/null >/dev/null 2>&1 || true
-trap '/usr/lib/wine/wineserver -k 2>/dev/null || true' EXIT
-ctest --preset win64 "$@"
+
+source tools/wine-common.sh
+trap 'velk_stop_server x86_64; velk_stop_server i686' EXIT
+mode=$(velk_wine32_mode)
+echo "run-tests: i686 under the 32-bit Wine, $mode"
+velk_start_server i686
+velk_start_server x86_64
+status=0
+# Emulated, every process start takes a minute or more: a suite gets up to 20.
+limit=()
+[ "$mode" = qemu ] && limit=(--timeout 1200)
+ctest --preset win32 "${limit[@]}" "$@" || status=1
+ctest --preset win64 "$@" || status=1
+[ $status = 0 ] && echo "run-tests: all tests passed on both targets" || echo "run-tests: FAILED" >&2
+exit $status

@@ -9,6 +9,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 bin=${VELK_BIN_DIR:-$here/build/win64/bin}
 out=$here/docs/screenshots
 export WINEPREFIX=${SCREENSHOT_PREFIX:-$here/build/wineprefix-x11}
+export VELK_WINEPREFIX=$WINEPREFIX  # wine-run.sh runs the program in this prefix
 [ -x "$bin/velk_screenshots.exe" ] || { echo "build velk_screenshots first" >&2; exit 1; }
 mkdir -p "$out"
 
@@ -28,7 +29,7 @@ for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; d
 
 # The proportional dialog font (and the system's proportional UI font) on IPA's
 # proportional Gothic here, closer to the real faces than the test prefix's mapping.
-"$here/tools/wine-prefix.sh" "$WINEPREFIX"
+"$here/tools/wine-prefix.sh" "$WINEPREFIX" x86_64
 subst='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
 for face in 'ＭＳ Ｐゴシック' 'MS PGothic' 'MS UI Gothic'; do
   LC_ALL=ja_JP.UTF-8 WINEDEBUG=-all /usr/lib/wine/wine64 reg add "$subst" /v "$face" /d 'IPAPGothic' /f >/dev/null 2>&1

@@ -1,24 +1,32 @@
 #!/usr/bin/env bash
 # One-time machine set-up for building and running the project on Debian 12.
-# Installs what is missing (cross compilers, Wine, GoogleTest sources, Xvfb and a
-# Japanese font), generates the ja_JP.UTF-8 locale Wine needs for code page 932,
-# and creates the Wine prefix inside the build tree. Safe to run again.
+# Installs what is missing (cross compilers, the 64-bit and 32-bit Wine, qemu-user
+# for kernels that refuse 32-bit processes, GoogleTest sources, Xvfb and a Japanese
+# font), generates the ja_JP.UTF-8 locale Wine needs for code page 932, and creates
+# the two Wine prefixes inside the build tree. Safe to run again.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELK_BUILD_DIR:-$here/build}
 
 packages=(cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-          binutils-mingw-w64-x86-64 wine64 googletest xvfb x11-apps imagemagick fonts-ipafont-gothic fonts-wine
-          locales)
+          binutils-mingw-w64-x86-64 wine64 wine32:i386 qemu-user googletest xvfb x11-apps imagemagick
+          fonts-ipafont-gothic fonts-wine locales)
+export DEBIAN_FRONTEND=noninteractive
+# The 32-bit Wine is an i386 package.
+added_i386=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "setup: adding the i386 architecture"
+  dpkg --add-architecture i386
+  added_i386=1
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ]; then
+if [ ${#missing[@]} -gt 0 ] || [ $added_i386 = 1 ]; then
   echo "setup: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+  [ ${#missing[@]} -eq 0 ] || apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
 fi
 
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
@@ -28,6 +36,8 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   locale-gen >/dev/null
 fi
 
-# The Wine prefix: created once, null graphics driver for tests, and the two
-# Japanese dialog fonts mapped onto the installed IPA Gothic font.
-"$here/tools/wine-prefix.sh" "$build/wineprefix"
+# The Wine prefixes: created once, null graphics driver for tests, and the two
+# Japanese dialog fonts mapped onto the installed IPA Gothic font. The 32-bit one
+# runs the i686 build (under qemu-i386 where the kernel refuses 32-bit processes).
+"$here/tools/wine-prefix.sh" "$build/wineprefix" x86_64
+"$here/tools/wine-prefix.sh" "$build/wineprefix32" i686

@@ -57,7 +57,8 @@ void* TaggedAllocator::allocate(uint32_t size, const char* tagPtr, int32_t line)
             ++failedAllocations_;
             events_.push_back({AllocationEvent::Kind::FailedAlloc, nullptr, size, tag, line});
         } else {
-            auto* bytes = static_cast<unsigned char*>(std::malloc(size_t(size) + kGuardBytes));
+            auto* bytes = size <= kLargestBlock ? static_cast<unsigned char*>(std::malloc(size_t(size) + kGuardBytes))
+                                                : nullptr;
             if (bytes) {
                 std::memset(bytes, kFreshByte, size);
                 std::memset(bytes + size, kGuardByte, kGuardBytes);

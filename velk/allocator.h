@@ -33,13 +33,18 @@ public:
     static constexpr unsigned char kFreshByte = 0xCD;
     static constexpr unsigned char kGuardByte = 0xFD;
     static constexpr size_t kGuardBytes = 8;
+    // The largest block granted: Velk is a 32-bit program, and no larger block fits
+    // its address space. Larger requests fail like any refused allocation (and the
+    // size with its guard bytes can never wrap a 32-bit size_t).
+    static constexpr uint32_t kLargestBlock = 0x7FFFFFF0u;
 
     TaggedAllocator() = default;
     ~TaggedAllocator();
     TaggedAllocator(const TaggedAllocator&) = delete;
     TaggedAllocator& operator=(const TaggedAllocator&) = delete;
 
-    // NewMemAlloc: null when a failure was injected for this tag and line.
+    // NewMemAlloc: null when a failure was injected for this tag and line, or the
+    // request is beyond kLargestBlock or the heap.
     void* allocate(uint32_t size, const char* tag, int32_t line);
     // NewDoMemFree: frees a live block; anything else is recorded as an error.
     void release(void* pointer, const char* tag, int32_t line);

@@ -182,6 +182,10 @@ struct ModuleInstance;
 class Host {
 public:
     static constexpr uint32_t kMaxChannels = 16;
+    // The largest private data or channel state area a module class is given (the
+    // extension's are a few hundred bytes). A class asking for more gets no module:
+    // the 32-bit Velk could not hold it, and on i686 the size would wrap.
+    static constexpr uint32_t kLargestModuleArea = 1u << 24;
 
     explicit Host(HostOptions options = HostOptions());
     ~Host();

@@ -41,7 +41,9 @@ ModuleRecord* Host::createModuleOfClass(size_t classIndex, const NewModule& how)
         recordError("module class " + classes_[classIndex].classId + " has no class callback");
         return nullptr;
     }
-    ModuleRecord* rec = allocateModule(classIndex, how)->record;
+    ModuleInstance* made = allocateModule(classIndex, how);
+    if (!made) return nullptr;
+    ModuleRecord* rec = made->record;
     currentModule_ = rec;
     const int32_t created = reg.classCallback(rec, VELK_CODE_CREATE, 0, 0);
     if (created == 0) {
@@ -75,6 +77,10 @@ ModuleRecord* Host::restoreModule(const std::string& classId, const SavedModule&
     how.name = saved.name;
     how.comment = saved.comment;
     ModuleInstance* inst = allocateModule(index, how);
+    if (!inst) {
+        error = "class " + classId + " asks for areas larger than Velk could give";
+        return nullptr;
+    }
     if (!saved.area.empty()) std::memcpy(inst->privateBytes.get(), saved.area.data(), saved.area.size());
     return inst->record;
 }
@@ -87,6 +93,12 @@ std::string Host::privateArea(const ModuleRecord* m) const {
 
 ModuleInstance* Host::allocateModule(size_t classIndex, const NewModule& how) {
     const ClassRegistration reg = classes_[classIndex].record;
+    if (reg.privateDataSize > kLargestModuleArea || reg.channelDataSize > kLargestModuleArea) {
+        recordError("module class " + classes_[classIndex].classId + " asks for " +
+                    std::to_string(reg.privateDataSize) + " bytes of private data and " +
+                    std::to_string(reg.channelDataSize) + " bytes per channel state record");
+        return nullptr;
+    }
     auto inst = std::make_unique<ModuleInstance>();
     inst->classIndex = classIndex;
     inst->number = ++moduleSerial_;

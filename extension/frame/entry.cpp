@@ -5,6 +5,8 @@
 #include "extension/frame/classes.h"
 #include "extension/frame/host_binding.h"
 
+#include <type_traits>
+
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) g_extensionInstance = instance;
     return TRUE;
@@ -31,3 +33,9 @@ extern "C" int32_t WINAPI FinishVelkDLL(int32_t) {
 }
 
 extern "C" int32_t WINAPI WEP(int32_t) { return 1; }
+
+// The exports have exactly the types Velk calls them through: stdcall, which on i686
+// is part of the type (a cdecl export would leave Velk's stack unbalanced).
+static_assert(std::is_same<decltype(&SetupVelkDLL), SetupVelkDLLFn>::value, "SetupVelkDLL");
+static_assert(std::is_same<decltype(&FinishVelkDLL), FinishVelkDLLFn>::value, "FinishVelkDLL");
+static_assert(std::is_same<decltype(&WEP), WEPFn>::value, "WEP");

@@ -60,6 +60,29 @@ TEST(ModeDerivation, DecimationRoundUpDigitComesFromTTimesHundred) {
     EXPECT_EQ(Derive(6.649, 1).area.mode.decimation, 67);
 }
 
+TEST(ModeDerivation, BothTargetsTruncateTheSameDoubleProducts) {
+    // In x87 registers (80 bits) 0.3 x 100 is 29.999999999999999889 and truncates
+    // to 29; as a double the product rounds to exactly 30. Both targets compute in
+    // SSE2 doubles, so the deliverable derives what the x86_64 build derives.
+    struct Case {
+        double periodMs;
+        uint32_t channels;
+        int32_t interval;
+        int32_t decimation;
+    };
+    const Case cases[] = {
+        {0.03, 1, 3, 1},   {0.3, 1, 30, 1},   {0.6, 1, 60, 1},  {1.2, 1, 120, 1}, {0.9, 3, 30, 1},
+        {1.2, 5, 24, 1},   {1.2, 8, 15, 1},   {7.0, 5, 140, 1}, {12.0, 5, 240, 1},
+        {8.1, 3, 10, 26},  {8.7, 3, 10, 29},  {9.6, 3, 10, 31}, {17.4, 3, 10, 58},
+    };
+    for (const Case& c : cases) {
+        Derived d = Derive(c.periodMs, c.channels);
+        ASSERT_EQ(d.ok, 1) << c.periodMs << " ms, " << c.channels << " channels";
+        EXPECT_EQ(d.area.mode.interval, c.interval) << c.periodMs << " ms, " << c.channels << " channels";
+        EXPECT_EQ(d.area.mode.decimation, c.decimation) << c.periodMs << " ms, " << c.channels << " channels";
+    }
+}
+
 TEST(ModeDerivation, RefusalsForTooFastRates) {
     Derived two = Derive(0.05, 2);
     EXPECT_EQ(two.ok, 0);

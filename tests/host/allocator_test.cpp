@@ -101,6 +101,24 @@ TEST(TaggedAllocator, FreshMemoryIsNotZeroed) {
     a.release(p, "Vyttk17DOUT", 177);
 }
 
+TEST(TaggedAllocator, RequestsNoThirtyTwoBitVelkCouldGrantFail) {
+    // On i686 a size near 4 GiB plus the guard bytes wrapped to a few bytes, and
+    // filling the requested size with fresh bytes then ran over the heap.
+    TaggedAllocator a;
+    for (uint32_t size : {0xFFFFFFFFu, 0xFFFFFFF9u, TaggedAllocator::kLargestBlock + 1}) {
+        EXPECT_EQ(a.allocate(size, "Vyttk17AD", 200), nullptr) << size;
+    }
+    EXPECT_EQ(a.failedAllocations(), 3u);
+    EXPECT_EQ(a.liveCount(), 0u);
+    const auto events = a.events();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].kind, AllocationEvent::Kind::FailedAlloc);
+    EXPECT_EQ(events[0].size, 0xFFFFFFFFu);
+    void* small = a.allocate(16, "Vyttk17AD", 200);
+    EXPECT_NE(small, nullptr) << "the allocator still works after refusals";
+    a.release(small, "Vyttk17AD", 235);
+}
+
 TEST(TaggedAllocator, NextFailureHitsOnlyTheNamedSiteOnce) {
     TaggedAllocator a;
     a.failNext("Vyttk17AD", 200);

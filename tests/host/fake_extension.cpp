@@ -3,7 +3,8 @@
 // variables), and when its "driver" loads it also does what leaves traces in the
 // host: a notification window of class TK17GETMSG registered under Velk's instance
 // and owned by Velk's main window, a popup in Velk's menu, a menu entry callback
-// and one module class.
+// and one module class. Its exports are named by host_fake_ext.def, undecorated
+// like the real extension's (a stdcall export would otherwise be _SetupVelkDLL@4 on i686).
 #include "abi/velk_abi.h"
 #include "abi/velk_names.h"
 #include "tests/host/fake_extension.h"
@@ -40,7 +41,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     return TRUE;
 }
 
-extern "C" __declspec(dllexport) int32_t WINAPI SetupVelkDLL(HWND host) {
+extern "C" int32_t WINAPI SetupVelkDLL(HWND host) {
     HINSTANCE velkInstance = nullptr;
     HMENU mainMenu = nullptr;
 #define LOOK_VARIABLE(name, required)                                                       \
@@ -101,13 +102,13 @@ extern "C" __declspec(dllexport) int32_t WINAPI SetupVelkDLL(HWND host) {
     return 1;
 }
 
-extern "C" __declspec(dllexport) int32_t WINAPI FinishVelkDLL(int32_t) {
+extern "C" int32_t WINAPI FinishVelkDLL(int32_t) {
     if (g_driver) FreeLibrary(g_driver);
     g_driver = nullptr;
     return 1;
 }
 
-extern "C" __declspec(dllexport) int32_t WINAPI WEP(int32_t) { return 1; }
+extern "C" int32_t WINAPI WEP(int32_t) { return 1; }
 
-extern "C" __declspec(dllexport) int32_t FakeDriverLoaded() { return g_driver ? 1 : 0; }
-extern "C" __declspec(dllexport) uint32_t FakeLinkedBlockSize() { return g_blockSize; }
+extern "C" int32_t FakeDriverLoaded() { return g_driver ? 1 : 0; }
+extern "C" uint32_t FakeLinkedBlockSize() { return g_blockSize; }

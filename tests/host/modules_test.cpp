@@ -82,6 +82,24 @@ TEST_F(HostTest, RefusedCreateLeavesNoModule) {
     ASSERT_EQ(TestClass::get().calls.size(), 1u);
 }
 
+TEST_F(HostTest, ClassAskingForAreasBeyondThirtyTwoBitsGetsNoModule) {
+    // On i686 such a size plus the guard bytes wrapped to a few bytes, and the
+    // guard was then written far past the block.
+    Host host(hosttest::quietOptions());
+    TestClass::registerWith(host, "TEST:HUGEPRIV", TestClass::kChannelSize, 0xFFFFFFFFu);
+    TestClass::registerWith(host, "TEST:HUGECHAN", 0xFFFFFFF9u, TestClass::kPrivateSize);
+    EXPECT_EQ(host.createModule("TEST:HUGEPRIV"), nullptr);
+    EXPECT_EQ(host.createModule("TEST:HUGECHAN"), nullptr);
+    EXPECT_TRUE(host.modules().empty());
+    EXPECT_TRUE(TestClass::get().calls.empty()) << "no create code for a module that got no areas";
+    const auto errors = host.errors();
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_NE(errors[0].find("TEST:HUGEPRIV asks for 4294967295 bytes of private data"), std::string::npos) << errors[0];
+    EXPECT_NE(errors[1].find("4294967289 bytes per channel state record"), std::string::npos) << errors[1];
+    TestClass::registerWith(host, "TEST:LARGEST", 12, Host::kLargestModuleArea);
+    EXPECT_NE(host.createModule("TEST:LARGEST"), nullptr) << "the largest area is still given";
+}
+
 TEST_F(HostTest, CreateByIndexPresetsAndUnknownClasses) {
     Host host(hosttest::quietOptions());
     TestClass::registerWith(host, "TEST:A");
