@@ -9,19 +9,19 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELK_BUILD_DIR:-$here/build}
 
 packages=(cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-          binutils-mingw-w64-x86-64 wine64 wine32:i386 qemu-user googletest xvfb x11-apps imagemagick
+          binutils-mingw-w64-x86-64 wine64 wine32:i386 googletest xvfb x11-apps imagemagick
           fonts-ipafont-gothic fonts-wine locales)
 export DEBIAN_FRONTEND=noninteractive
 # The 32-bit Wine is an i386 package.
 added_i386=0
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if ! dpkg --print-foreign-architectures | grep -x i386 >/dev/null; then
   echo "setup: adding the i386 architecture"
   dpkg --add-architecture i386
   added_i386=1
 fi
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep "install ok installed" >/dev/null || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ] || [ $added_i386 = 1 ]; then
   echo "setup: installing ${missing[*]}"
@@ -29,7 +29,24 @@ if [ ${#missing[@]} -gt 0 ] || [ $added_i386 = 1 ]; then
   [ ${#missing[@]} -eq 0 ] || apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
 fi
 
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+# qemu-user from bookworm-backports (10.0): where the kernel refuses 32-bit processes
+# the i686 build runs under qemu-i386, and bookworm's qemu 7.2 cannot run a Wine
+# process with several threads (one GDT for all threads: the TLS segment Wine reloads
+# on its signal paths points at another thread's data) and takes about 40 s of CPU to
+# start one; 10.0 runs the i686 suites whole, a process start in about a second.
+qemu_version=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)
+if [ -z "$qemu_version" ] || dpkg --compare-versions "$qemu_version" lt 1:10; then
+  backports=/etc/apt/sources.list.d/velk-bookworm-backports.sources
+  if [ ! -f "$backports" ]; then
+    echo "setup: adding bookworm-backports (for qemu-user 10)"
+    printf 'Types: deb\nURIs: http://deb.debian.org/debian\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' >"$backports"
+  fi
+  echo "setup: installing qemu-user from bookworm-backports"
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends -t bookworm-backports qemu-user </dev/null
+fi
+
+if ! locale -a 2>/dev/null | grep -i '^ja_JP\.utf-\?8$' >/dev/null; then
   echo "setup: generating ja_JP.UTF-8"
   sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
   grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >> /etc/locale.gen

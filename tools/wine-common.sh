@@ -42,11 +42,11 @@ velk_pe_arch() {
 # How PE32 programs run here (VELK_WINE32 chooses; by default the probe below does):
 #   native  the 32-bit Wine /usr/lib/wine/wine, where the kernel runs 32-bit processes.
 #   qemu    the 32-bit Wine under qemu-i386 (user-mode emulation), where the kernel
-#           refuses them. Slow: each process start takes about 40 s of CPU here. And
-#           with Debian 12's qemu 7.2 and Wine 8.0 a process crashes once two of its
-#           threads run at once: qemu-user keeps one GDT for all threads, so the TLS
-#           segment that Wine reloads on its signal paths points at the newest thread's
-#           data. Single-threaded programs run.
+#           refuses them. tools/setup.sh installs qemu-user 10 from bookworm-backports:
+#           with bookworm's qemu 7.2 a Wine process crashes once two of its threads run
+#           at once (one GDT for all threads, so the TLS segment Wine reloads on its
+#           signal paths points at another thread's data) and each start takes about
+#           40 s of CPU; under 10.0 the suites run whole, about twice as slow as native.
 #   wow64   Wine's WoW64 mode: the 64-bit Wine runs the 32-bit code in a 64-bit process,
 #           with the i386 builtin DLLs of the 32-bit Wine package, at native speed and
 #           with threads; but Wine 8.0's WoW64 mode is experimental and its windows,
