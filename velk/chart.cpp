@@ -76,36 +76,36 @@ HFONT MakeFont(int height, bool bold) {
 
 }  // namespace
 
-Chart::Chart(const ChartSpec& spec) : spec_(spec) {
-    if (spec_.plotWidth < 16) spec_.plotWidth = 16;
-    if (spec_.stripHeight < 24) spec_.stripHeight = 24;
-    if (!(spec_.yMax > spec_.yMin)) spec_.yMax = spec_.yMin + 1.0;
-    if (!(spec_.durationS > 0)) spec_.durationS = 1.0;
+Chart::Chart(const ChartDesign& design) : design_(design) {
+    if (design_.plotWidth < 16) design_.plotWidth = 16;
+    if (design_.stripHeight < 24) design_.stripHeight = 24;
+    if (!(design_.yMax > design_.yMin)) design_.yMax = design_.yMin + 1.0;
+    if (!(design_.durationS > 0)) design_.durationS = 1.0;
     layout_.plotLeft = kLeftMargin;
-    layout_.plotWidth = spec_.plotWidth;
-    layout_.stripHeight = spec_.stripHeight;
-    layout_.width = kLeftMargin + spec_.plotWidth + kRightMargin;
+    layout_.plotWidth = design_.plotWidth;
+    layout_.stripHeight = design_.stripHeight;
+    layout_.width = kLeftMargin + design_.plotWidth + kRightMargin;
     int y = kTitleHeight;
-    for (size_t i = 0; i < spec_.channelLabels.size(); ++i) {
+    for (size_t i = 0; i < design_.channelLabels.size(); ++i) {
         y += kNameHeight;
         layout_.stripTop.push_back(y);
-        y += spec_.stripHeight + kStripGap;
+        y += design_.stripHeight + kStripGap;
     }
     layout_.height = y + kAxisHeight;
-    channels_.resize(spec_.channelLabels.size());
-    for (Channel& c : channels_) c.columns.assign(static_cast<size_t>(spec_.plotWidth), Column{1.0f, -1.0f, 0.0f, 0.0f});
+    channels_.resize(design_.channelLabels.size());
+    for (Channel& c : channels_) c.columns.assign(static_cast<size_t>(design_.plotWidth), Column{1.0f, -1.0f, 0.0f, 0.0f});
 }
 
 int Chart::columnOf(double timeS) const {
-    const double x = timeS / spec_.durationS * spec_.plotWidth;
+    const double x = timeS / design_.durationS * design_.plotWidth;
     if (!(x >= 0)) return 0;
-    return x >= spec_.plotWidth ? spec_.plotWidth - 1 : static_cast<int>(x);
+    return x >= design_.plotWidth ? design_.plotWidth - 1 : static_cast<int>(x);
 }
 
 int Chart::rowOf(uint32_t channel, double value) const {
-    const double fraction = (spec_.yMax - value) / (spec_.yMax - spec_.yMin);
-    const int inside = static_cast<int>(floor(fraction * (spec_.stripHeight - 1) + 0.5));
-    return layout_.stripTop[channel] + std::max(0, std::min(spec_.stripHeight - 1, inside));
+    const double fraction = (design_.yMax - value) / (design_.yMax - design_.yMin);
+    const int inside = static_cast<int>(floor(fraction * (design_.stripHeight - 1) + 0.5));
+    return layout_.stripTop[channel] + std::max(0, std::min(design_.stripHeight - 1, inside));
 }
 
 void Chart::add(uint32_t channel, double startS, double distanceS, const float* samples, uint32_t count) {
@@ -135,28 +135,28 @@ void Chart::drawStrip(HDC dc, int x, int y, uint32_t channel) const {
     // Grid and tick labels: levels 0 and 5 for a digital channel, round volts otherwise.
     std::vector<double> yTicks;
     double yStep = 5.0;
-    if (spec_.digital) {
+    if (design_.digital) {
         yTicks = {0.0, 5.0};
     } else {
-        yStep = NiceStep(spec_.yMax - spec_.yMin, 4);
-        for (double v = ceil(spec_.yMin / yStep) * yStep; v <= spec_.yMax + yStep * 1e-9; v += yStep) yTicks.push_back(v);
+        yStep = NiceStep(design_.yMax - design_.yMin, 4);
+        for (double v = ceil(design_.yMin / yStep) * yStep; v <= design_.yMax + yStep * 1e-9; v += yStep) yTicks.push_back(v);
     }
-    const double xStep = NiceStep(spec_.durationS, 10);
+    const double xStep = NiceStep(design_.durationS, 10);
     {
         GdiObject pen(dc, CreatePen(PS_SOLID, 1, kGridColour));
         for (double v : yTicks) {
             const int row = y + rowOf(channel, v);
             Line(dc, left, row, right + 1, row);
         }
-        for (double t = xStep; t < spec_.durationS - xStep * 1e-9; t += xStep) {
+        for (double t = xStep; t < design_.durationS - xStep * 1e-9; t += xStep) {
             const int col = left + columnOf(t);
             Line(dc, col, top, col, bottom + 1);
         }
     }
     SetTextColor(dc, kTextColour);
     for (double v : yTicks)
-        Text(dc, left - 6, y + rowOf(channel, v) - 6, TickText(v, yStep) + (spec_.digital ? L"" : L" V"), TA_RIGHT | TA_TOP);
-    Text(dc, left, top - kNameHeight + 2, utf8ToWide(spec_.channelLabels[channel]), TA_LEFT | TA_TOP);
+        Text(dc, left - 6, y + rowOf(channel, v) - 6, TickText(v, yStep) + (design_.digital ? L"" : L" V"), TA_RIGHT | TA_TOP);
+    Text(dc, left, top - kNameHeight + 2, utf8ToWide(design_.channelLabels[channel]), TA_LEFT | TA_TOP);
 
     // The trace: each column from its minimum to its maximum, reaching back to the
     // last sample before it, in the next column or across the empty ones between.
@@ -198,15 +198,15 @@ void Chart::draw(HDC dc, int x, int y) const {
     {
         GdiObject font(dc, MakeFont(15, true));
         SetTextColor(dc, kTextColour);
-        Text(dc, x + layout_.plotLeft, y + 7, utf8ToWide(spec_.title), TA_LEFT | TA_TOP);
+        Text(dc, x + layout_.plotLeft, y + 7, utf8ToWide(design_.title), TA_LEFT | TA_TOP);
     }
     GdiObject font(dc, MakeFont(12, false));
     for (uint32_t c = 0; c < channels_.size(); ++c) drawStrip(dc, x, y, c);
     if (channels_.empty()) return;
     // The x axis under the last strip.
     const int axisTop = y + layout_.stripTop.back() + layout_.stripHeight + 4;
-    const double xStep = NiceStep(spec_.durationS, 10);
-    for (double t = 0; t <= spec_.durationS + xStep * 1e-9; t += xStep)
+    const double xStep = NiceStep(design_.durationS, 10);
+    for (double t = 0; t <= design_.durationS + xStep * 1e-9; t += xStep)
         Text(dc, x + layout_.plotLeft + columnOf(t), axisTop, TickText(t, xStep), TA_CENTER | TA_TOP);
     Text(dc, x + layout_.plotLeft + layout_.plotWidth, axisTop + 16, L"s", TA_RIGHT | TA_TOP);
 }

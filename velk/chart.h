@@ -15,7 +15,7 @@
 
 namespace velk {
 
-struct ChartSpec {
+struct ChartDesign {
     std::string title;                       // UTF-8, drawn above the strips
     std::vector<std::string> channelLabels;  // UTF-8, one strip each
     double yMin = -10.0;                     // the strip's value range
@@ -37,9 +37,9 @@ struct ChartLayout {
 
 class Chart {
 public:
-    explicit Chart(const ChartSpec& spec);
+    explicit Chart(const ChartDesign& design);
 
-    const ChartSpec& spec() const { return spec_; }
+    const ChartDesign& design() const { return design_; }
     const ChartLayout& layout() const { return layout_; }
 
     // Takes `count` samples of `channel` starting at `startS`, `distanceS` apart.
@@ -74,7 +74,7 @@ private:
     };
     void drawStrip(HDC dc, int x, int y, uint32_t channel) const;
 
-    ChartSpec spec_;
+    ChartDesign design_;
     ChartLayout layout_;
     std::vector<Channel> channels_;
 };

@@ -6,8 +6,8 @@ namespace velk {
 
 void ChartSink::begin(const std::vector<std::string>& labels) {
     std::lock_guard<std::mutex> lock(mutex_);
-    spec_.channelLabels = labels;
-    chart_ = std::make_unique<Chart>(spec_);
+    design_.channelLabels = labels;
+    chart_ = std::make_unique<Chart>(design_);
 }
 
 void ChartSink::row(double time, const float* values, size_t count) {

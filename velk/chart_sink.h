@@ -14,8 +14,8 @@ namespace velk {
 
 class ChartSink : public RowSink {
 public:
-    // `spec`'s channel labels are taken from begin(); `path` empty: no file.
-    ChartSink(ChartSpec spec, std::string path) : spec_(std::move(spec)), path_(std::move(path)) {}
+    // `design`'s channel labels are taken from begin(); `path` empty: no file.
+    ChartSink(ChartDesign design, std::string path) : design_(std::move(design)), path_(std::move(path)) {}
     void begin(const std::vector<std::string>& labels) override;
     void row(double time, const float* values, size_t count) override;
     bool end(std::string& error) override;
@@ -27,7 +27,7 @@ public:
     std::unique_ptr<Chart> snapshot() const;
 
 private:
-    ChartSpec spec_;
+    ChartDesign design_;
     std::string path_;
     std::unique_ptr<Chart> chart_;
     mutable std::mutex mutex_;

@@ -162,7 +162,7 @@ private:
     bool checkOutputs();
     bool openRecordings();
     void pumpIfDue();
-    ChartSpec chartSpecOf(const ModuleRun& r) const;
+    ChartDesign chartDesignOf(const ModuleRun& r) const;
     void endRecordings();
     std::string laggingChannels() const;
     void onBlock(ModuleRun& run, const BlockView& b);

@@ -46,22 +46,22 @@ void Experiment::onBlock(ModuleRun& run, const BlockView& b) {
 
 // A recorded module's chart: its worksheet and id above the strips, the range of
 // its module (volts) or the two levels of a digital input, the run's duration.
-ChartSpec Experiment::chartSpecOf(const ModuleRun& r) const {
-    ChartSpec spec;
-    spec.durationS = sheet_.durationS;
+ChartDesign Experiment::chartDesignOf(const ModuleRun& r) const {
+    ChartDesign design;
+    design.durationS = sheet_.durationS;
     const std::string count = std::to_string(r.channels.size()) + (r.channels.size() == 1 ? " channel" : " channels");
     if (r.def->kind == ModuleKind::DigitalIn) {
-        spec.digital = true;
-        spec.yMin = -1.0;
-        spec.yMax = 6.0;
-        spec.title = sheet_.name + ": " + r.def->id + " (digital input, " + count + ", levels 0 and 5)";
+        design.digital = true;
+        design.yMin = -1.0;
+        design.yMax = 6.0;
+        design.title = sheet_.name + ": " + r.def->id + " (digital input, " + count + ", levels 0 and 5)";
     } else {
         const double span = r.def->range.value_or(0) == 1 ? 5.0 : 10.0;
-        spec.yMin = -span;
-        spec.yMax = span;
-        spec.title = sheet_.name + ": " + r.def->id + " (analog input, " + count + u8", ±" + fmtNumber("%g", span) + " V)";
+        design.yMin = -span;
+        design.yMax = span;
+        design.title = sheet_.name + ": " + r.def->id + " (analog input, " + count + u8", ±" + fmtNumber("%g", span) + " V)";
     }
-    return spec;
+    return design;
 }
 
 bool Experiment::openRecordings() {
@@ -85,7 +85,7 @@ bool Experiment::openRecordings() {
         r.recording = std::make_unique<SampleJoiner>(r.channels.size(), samplesLimit_);
         r.recording->addSink(std::move(csv));
         if (writeCharts_ || live_) {
-            auto chart = std::make_unique<ChartSink>(chartSpecOf(r), r.chartPath);
+            auto chart = std::make_unique<ChartSink>(chartDesignOf(r), r.chartPath);
             r.chart = chart.get();
             if (live_) live_->add(r.chart);
             r.recording->addSink(std::move(chart));

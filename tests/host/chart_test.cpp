@@ -17,7 +17,7 @@
 namespace {
 
 using velk::Chart;
-using velk::ChartSpec;
+using velk::ChartDesign;
 
 using velktest::Image;
 using velktest::DecodePng;
@@ -39,14 +39,14 @@ std::set<int> TraceRows(const Chart& chart, const Image& image, uint32_t channel
     return rows;
 }
 
-ChartSpec TwoStrips(double durationS) {
-    ChartSpec spec;
-    spec.title = "test";
-    spec.channelLabels = {"dc", u8"矩形波"};
-    spec.durationS = durationS;
-    spec.plotWidth = 200;
-    spec.stripHeight = 101;
-    return spec;
+ChartDesign TwoStrips(double durationS) {
+    ChartDesign design;
+    design.title = "test";
+    design.channelLabels = {"dc", u8"矩形波"};
+    design.durationS = durationS;
+    design.plotWidth = 200;
+    design.stripHeight = 101;
+    return design;
 }
 
 TEST(Chart, ADcLevelAndASquareWaveLieOnTheirRows) {
@@ -75,9 +75,9 @@ TEST(Chart, ADcLevelAndASquareWaveLieOnTheirRows) {
 }
 
 TEST(Chart, ASingleSampleSpikeSurvivesAMillionSamples) {
-    ChartSpec spec = TwoStrips(10.0);
-    spec.channelLabels = {"spike"};
-    Chart chart(spec);
+    ChartDesign design = TwoStrips(10.0);
+    design.channelLabels = {"spike"};
+    Chart chart(design);
     std::vector<float> block(10000, 0.0f);
     for (int k = 0; k < 100; ++k) {
         if (k == 73) block[4321] = 9.0f;
@@ -96,9 +96,9 @@ TEST(Chart, ASingleSampleSpikeSurvivesAMillionSamples) {
 // Fewer samples than columns: the columns between two samples carry the line from
 // one to the next, so a slow ramp stays one unbroken rising line.
 TEST(Chart, SparseSamplesAreJoinedAcrossTheEmptyColumns) {
-    ChartSpec spec = TwoStrips(1.0);
-    spec.channelLabels = {"ramp"};
-    Chart chart(spec);
+    ChartDesign design = TwoStrips(1.0);
+    design.channelLabels = {"ramp"};
+    Chart chart(design);
     std::vector<float> ramp(11);
     for (size_t j = 0; j < ramp.size(); ++j) ramp[j] = -8.0f + 1.6f * static_cast<float>(j);
     chart.add(0, 0.0, 0.1, ramp.data(), 11);
@@ -115,12 +115,12 @@ TEST(Chart, SparseSamplesAreJoinedAcrossTheEmptyColumns) {
 }
 
 TEST(Chart, DigitalLevelsAndValuesOutsideTheRange) {
-    ChartSpec spec = TwoStrips(1.0);
-    spec.digital = true;
-    spec.yMin = -1.0;
-    spec.yMax = 6.0;
-    spec.channelLabels = {"line 0"};
-    Chart chart(spec);
+    ChartDesign design = TwoStrips(1.0);
+    design.digital = true;
+    design.yMin = -1.0;
+    design.yMax = 6.0;
+    design.channelLabels = {"line 0"};
+    Chart chart(design);
     std::vector<float> levels(200);
     for (size_t j = 0; j < levels.size(); ++j) levels[j] = j < 100 ? 0.0f : 5.0f;
     chart.add(0, 0.0, 0.005, levels.data(), 200);
@@ -132,7 +132,7 @@ TEST(Chart, DigitalLevelsAndValuesOutsideTheRange) {
     EXPECT_EQ(chart.samples(0), 202u) << "a sample that is not a number is left out";
     const std::set<int> last = TraceRows(chart, image, 0, 199);
     EXPECT_EQ(*last.begin(), chart.layout().stripTop[0]) << "clamped to the strip's top";
-    EXPECT_EQ(*last.rbegin(), chart.layout().stripTop[0] + spec.stripHeight - 1) << "and its bottom";
+    EXPECT_EQ(*last.rbegin(), chart.layout().stripTop[0] + design.stripHeight - 1) << "and its bottom";
 }
 
 TEST(Chart, ThePngFileHoldsExactlyTheRenderedPixels) {

@@ -50,7 +50,7 @@ TEST_F(RunnerTest, EveryRecordingGetsItsChartBesideItsFile) {
     ASSERT_TRUE(aiChart && dinChart);
     EXPECT_EQ(ai.width, aiChart->layout().width);
     EXPECT_EQ(ai.height, aiChart->layout().height);
-    EXPECT_EQ(aiChart->spec().yMax, 5.0) << "the module's ±5 V range";
+    EXPECT_EQ(aiChart->design().yMax, 5.0) << "the module's ±5 V range";
     EXPECT_EQ(aiChart->samples(0), 500u);
     // 2.5 V (code 3072, exactly 2.5 V on the ±5 V range) in every column; the
     // square wave at +4 V and -4 V; the digital line at level 5.
