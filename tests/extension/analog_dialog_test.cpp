@@ -10,23 +10,12 @@ namespace {
 using dialog::Same;
 using velk::ui::Operator;
 
-constexpr int kMore = 23001;
-constexpr int kLess = 23000;
-constexpr int kChannel0 = 23002;
-constexpr int kModuleName = 23018;
-constexpr int kModuleComment = 23019;
-constexpr int kSelectedNumber = 23020;
-constexpr int kChannelName = 23021;
 constexpr int kRange10 = 1026;
 constexpr int kRange5 = 1027;
 constexpr int kSocket = 1040;
 constexpr int kBufferSize = 1044;
-constexpr UINT kCopyIfNameActive = 1031;
-constexpr UINT kCopyName = 1032;
 
 constexpr char kCardInSocket2[] = "[card 2]\nio_address = 0x340\nclock = virtual\n";
-
-std::string DefaultName(int channel) { return "ﾁｬﾝﾈﾙ " + std::to_string(channel); }
 
 // Drops the buffer-size list down and clicks its line `index`, as a user would; the
 // list closing sends CBN_CLOSEUP to the dialog.

@@ -11,12 +11,6 @@ namespace {
 using dialog::Same;
 using velk::ui::Operator;
 
-constexpr int kLess = 23000;
-constexpr int kMore = 23001;
-constexpr int kChannel0 = 23002;
-constexpr int kModuleName = 23018;
-constexpr int kSelectedNumber = 23020;
-constexpr int kChannelName = 23021;
 
 // The channel button states 0 to 15, as a text like "1223333300000000".
 std::string ChannelStates(HWND dlg) {

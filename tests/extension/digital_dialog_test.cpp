@@ -10,16 +10,7 @@ namespace {
 using dialog::Same;
 using velk::ui::Operator;
 
-constexpr int kMore = 23001;
-constexpr int kLess = 23000;
-constexpr int kChannel0 = 23002;
-constexpr int kModuleName = 23018;
-constexpr int kModuleComment = 23019;
-constexpr int kSelectedNumber = 23020;
-constexpr int kChannelName = 23021;
 constexpr int kSocket = 1045;
-constexpr UINT kCopyIfNameActive = 1031;
-constexpr UINT kCopyName = 1032;
 
 struct Form {
     const char* classId;
@@ -34,8 +25,6 @@ const Form kIn = {kDigitalIn, "VYT-TK17 デジタル入力", "Tk17CtlDlgDIN", 72
 const Form kOut = {kDigitalOut, "VYT-TK17 デジタル出力", "Tk17CtlDlgDOUT", 71, 202, 212, true, 100 + sizeof(void*)};
 
 void PrintTo(const Form& form, std::ostream* out) { *out << form.classId; }
-
-std::string DefaultName(int channel) { return "ﾁｬﾝﾈﾙ " + std::to_string(channel); }
 
 class DigitalDialog : public ExtensionTest, public ::testing::WithParamInterface<Form> {
 protected:

@@ -34,6 +34,20 @@ constexpr char kOneVirtualCard[] =
     "ai0 = scan start=0 step=1\nai1 = scan start=1000 step=1\nai2 = scan start=2000 step=1\n"
     "ai3 = scan start=3000 step=1\ndin = fixed 0x0A\n";
 
+// The controls every setup dialog has, and the copy requests it answers.
+constexpr int kLess = 23000;
+constexpr int kMore = 23001;
+constexpr int kChannel0 = 23002;
+constexpr int kModuleName = 23018;
+constexpr int kModuleComment = 23019;
+constexpr int kSelectedNumber = 23020;
+constexpr int kChannelName = 23021;
+constexpr UINT kCopyIfNameActive = 1031;
+constexpr UINT kCopyName = 1032;
+
+// Default name of channel n as the classes write it at creation.
+inline std::string DefaultName(int channel) { return "ﾁｬﾝﾈﾙ " + std::to_string(channel); }
+
 inline std::string ReadText(HWND window) {
     char text[256];
     text[0] = 0;
