@@ -1,5 +1,7 @@
 #include "velk/live_view.h"
 
+#include "velk/ui_driver.h"
+
 #include "velk/memory_bitmap.h"
 #include "velk/text.h"
 
@@ -42,7 +44,11 @@ LiveView::LiveView(Host& host, unsigned intervalMs) : host_(host), intervalMs_(i
     statusBar_ = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, host_.mainWindow(),
                                  nullptr, GetModuleHandleA(nullptr), nullptr);
     host_.setPaintHook([this](HDC dc, const RECT& client) { paint(dc, client); });
-    thread_ = std::thread([this] { drawLoop(); });
+    const DWORD uiThread = GetCurrentThreadId();
+    thread_ = std::thread([this, uiThread] {
+        ui::joinDesktopOf(uiThread);  // it draws with GDI for windows of that desktop
+        drawLoop();
+    });
 }
 
 LiveView::~LiveView() {

@@ -1,5 +1,6 @@
 // velk.exe: the Velk stand-in as a program. See velk/commands.h for the command line.
 #include "velk/commands.h"
+#include "velk/ui_driver.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -12,6 +13,10 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);
     std::vector<std::string> args(argv + 1, argv + argc);
     const velk::cli::CommandLine line = velk::cli::parseCommandLine(args);
+    // The dialogs a run operates live on a desktop of their own, out of reach of other
+    // runs in the same prefix. A windowed run shows its windows to a person, on the
+    // desktop of the session.
+    if (!line.windowed) velk::ui::useOwnDesktop();
     const int result = velk::cli::runCommandLine(line, std::cout);
     std::cout.flush();
     return result;

@@ -135,8 +135,7 @@ bool typeInto(HWND dialog, int id, const std::string& text, std::string& why) {
         return false;
     }
     if (ui::windowText(box) != text) {
-        why = "box " + std::to_string(id) + " shows \"" + cp932ToUtf8(ui::windowText(box)) + "\" after typing \"" +
-              cp932ToUtf8(text) + "\"";
+        why = "box " + std::to_string(id) + " shows \"" + ui::windowText(box) + "\" after typing \"" + text + "\"";
         return false;
     }
     return true;
@@ -154,17 +153,18 @@ bool selectChannel(HWND dialog, uint32_t channel, std::string& why) {
 
 // Runs `script` against the dialog that the setup code opens.
 bool withSetupDialog(Host& host, ModuleRecord* m, ModuleKind kind,
-                     const std::function<bool(HWND, std::string&)>& script, std::string& error) {
-    std::string why;
+                     const std::function<bool(ui::Operator&, HWND, std::string&)>& script, std::string& error) {
     bool done = false;
     ui::Operator op([&](ui::Operator& o) {
+        o.step("open");
         HWND dialog = o.waitFor(setupDialogCaption(kind));
         if (!dialog) return;
         if (!waitVisible(dialog)) {
             o.fail("the setup dialog did not show");
             return;
         }
-        if (!script(dialog, why)) {
+        std::string why;
+        if (!script(o, dialog, why)) {
             o.fail(why);
             return;
         }
@@ -172,7 +172,11 @@ bool withSetupDialog(Host& host, ModuleRecord* m, ModuleKind kind,
     });
     host.setupModule(m);
     const bool ok = op.join() && done;
-    if (!ok) error = why.empty() ? cp932ToUtf8(op.report()) : cp932ToUtf8(why);
+    if (!ok) {
+        error = op.report();
+        while (!error.empty() && error.back() == '\n') error.pop_back();
+        if (error.empty()) error = "the script did not finish";
+    }
     return ok;
 }
 
@@ -181,50 +185,62 @@ bool withSetupDialog(Host& host, ModuleRecord* m, ModuleKind kind,
 ModuleRecord* createModuleOnSocket(Host& host, ModuleKind kind, std::optional<int> socket, const NewModule& how,
                                    std::string& error) {
     std::atomic<bool> returned{false};
-    bool noMatch = false;
     bool sawDialog = false;
-    std::string why;
     ModuleRecord* m = nullptr;
-    {
-        ui::Operator op([&](ui::Operator&) {
-            HWND dialog = nullptr;
-            // The dialog does not open at all when no card is free for the class.
-            while (!returned && !(dialog = ui::findWindow(kDeviceDialogCaption))) Sleep(5);
-            if (!dialog) return;
-            dialog = ui::waitForWindow(kDeviceDialogCaption);
-            if (!dialog || !waitVisible(dialog)) return;
-            sawDialog = true;
-            HWND list = GetDlgItem(dialog, kDeviceList);
-            const LRESULT lines = ask(list, LB_GETCOUNT);
-            int chosen = socket ? -1 : 0;
-            for (int i = 0; socket && i < lines; ++i) {
-                if (!ui::selectListLine(list, i) || !ui::settle(dialog)) {
-                    why = "cannot select line " + std::to_string(i) + " of the device list";
-                    break;
-                }
-                const std::string shown = ui::windowText(GetDlgItem(dialog, kDeviceSocketField));
-                if (!shown.empty() && atoi(shown.c_str()) == *socket) {
-                    chosen = i;
-                    break;
-                }
-            }
-            if (chosen < 0 || lines <= 0) {
-                noMatch = true;
+    ui::Operator op([&](ui::Operator& o) {
+        o.step("open");
+        HWND dialog = nullptr;
+        // The dialog does not open at all when no card is free for the class: the
+        // create code then returns without it.
+        while (!returned && !(dialog = ui::findWindow(kDeviceDialogCaption))) Sleep(5);
+        if (!dialog) return;
+        o.watch(dialog, kDeviceDialogCaption);
+        // Gone again before it took input: the dialog closed itself.
+        dialog = ui::waitForWindow(kDeviceDialogCaption);
+        if (!dialog) return;
+        if (!waitVisible(dialog)) {
+            o.fail("the dialog did not show");
+            return;
+        }
+        sawDialog = true;
+        HWND list = GetDlgItem(dialog, kDeviceList);
+        const LRESULT lines = ask(list, LB_GETCOUNT);
+        int chosen = socket ? -1 : 0;
+        for (int i = 0; socket && i < lines; ++i) {
+            o.step("select line " + std::to_string(i));
+            if (!ui::selectListLine(list, i) || !ui::settle(dialog)) {
+                o.fail("cannot select line " + std::to_string(i) + " of the device list");
                 ui::clickButton(dialog, IDCANCEL);
-            } else {
-                ui::clickButton(dialog, IDOK);
+                return;
             }
-        });
-        m = host.createModule(classIdOf(kind), how);
-        returned = true;
-        op.join();
-    }
-    if (m) return m;
+            const std::string shown = ui::windowText(GetDlgItem(dialog, kDeviceSocketField));
+            if (!shown.empty() && atoi(shown.c_str()) == *socket) {
+                chosen = i;
+                break;
+            }
+        }
+        if (chosen < 0 || lines <= 0) {
+            o.step("press Cancel");
+            if (!ui::clickButton(dialog, IDCANCEL)) o.fail("cannot click Cancel");
+        } else {
+            o.step("press OK");
+            if (!ui::clickButton(dialog, IDOK)) o.fail("cannot click OK");
+        }
+    });
+    m = host.createModule(classIdOf(kind), how);
+    returned = true;
+    const bool operated = op.join();
+    if (m && operated) return m;
     const std::string where = socket ? "socket " + std::to_string(*socket) : "any socket";
+    if (!operated) {
+        std::string report = op.report();
+        while (!report.empty() && report.back() == '\n') report.pop_back();
+        // The host keeps a record the create code made anyway, and removes it at finish.
+        error = std::string("the device selection for class ") + kindName(kind) + " in " + where + " failed: " + report;
+        return nullptr;
+    }
     error = "no free card in " + where + " for class " + kindName(kind);
     if (!sawDialog) error += " (the device selection dialog did not open)";
-    else if (!why.empty()) error += " (" + why + ")";
-    (void)noMatch;
     return nullptr;
 }
 
@@ -242,7 +258,8 @@ ModuleSettings settingsOf(const ModuleDef& def) {
 bool applySettings(Host& host, ModuleRecord* m, ModuleKind kind, const ModuleSettings& s, std::string& error) {
     if (s.empty()) return true;
     const uint32_t target = s.channels.value_or(channelCountOf(m, kind));
-    auto script = [&](HWND dialog, std::string& why) {
+    auto script = [&](ui::Operator& o, HWND dialog, std::string& why) {
+        o.step("set the channel count to " + std::to_string(target));
         // Channel count: less and more, one click per channel.
         for (int guard = 0; guard < 20; ++guard) {
             const uint32_t now = activeChannelButtons(dialog);
@@ -257,18 +274,23 @@ bool applySettings(Host& host, ModuleRecord* m, ModuleKind kind, const ModuleSet
                   std::to_string(target);
             return false;
         }
+        o.step("type the module name");
         if (s.name && !typeInto(dialog, kModuleNameBox, *s.name, why)) return false;
+        o.step("type the description");
         if (s.comment && !typeInto(dialog, kCommentBox, *s.comment, why)) return false;
         for (const auto& n : s.channelNames) {
             if (n.first >= target) continue;
+            o.step("name channel " + std::to_string(n.first));
             if (!selectChannel(dialog, n.first, why)) return false;
             if (!typeInto(dialog, kChannelNameBox, n.second, why)) return false;
         }
+        o.step("check the settings against the dialog");
         if ((s.range || s.bufferIndex) && kind != ModuleKind::AnalogIn) {
             why = "only an analog input module has a range and a buffer size";
             return false;
         }
         if (s.range) {
+            o.step("choose the range");
             const int id = *s.range == 0 ? kRange10 : kRange5;
             if (!ui::clickButton(dialog, id) || !ui::settle(dialog) ||
                 ask(GetDlgItem(dialog, id), BM_GETCHECK) != BST_CHECKED) {
@@ -276,7 +298,9 @@ bool applySettings(Host& host, ModuleRecord* m, ModuleKind kind, const ModuleSet
                 return false;
             }
         }
+        o.step("choose the buffer size");
         if (s.bufferIndex && !chooseComboEntry(dialog, *s.bufferIndex, why)) return false;
+        o.step("press OK");
         if (!ui::clickButton(dialog, IDOK)) {
             why = "cannot click OK";
             return false;
@@ -294,7 +318,8 @@ bool applySettings(Host& host, ModuleRecord* m, ModuleKind kind, const ModuleSet
 
 bool readSettings(Host& host, ModuleRecord* m, ModuleKind kind, ModuleSettings& out, std::string& error) {
     out = ModuleSettings();
-    auto script = [&](HWND dialog, std::string& why) {
+    auto script = [&](ui::Operator& o, HWND dialog, std::string& why) {
+        o.step("read the settings");
         const uint32_t count = activeChannelButtons(dialog);
         out.channels = count;
         out.name = ui::windowText(GetDlgItem(dialog, kModuleNameBox));
@@ -309,6 +334,7 @@ bool readSettings(Host& host, ModuleRecord* m, ModuleKind kind, ModuleSettings& 
             if (!selectChannel(dialog, i, why)) return false;
             out.channelNames[i] = ui::windowText(GetDlgItem(dialog, kChannelNameBox));
         }
+        o.step("press Cancel");
         if (!ui::clickButton(dialog, IDCANCEL)) {
             why = "cannot click Cancel";
             return false;

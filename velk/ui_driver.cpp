@@ -227,6 +227,25 @@ bool closeBox(HWND dialog) {
     return post(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
 }
 
+bool useOwnDesktop() {
+    wchar_t name[64];
+    swprintf(name, 64, L"Velk-%lu-%llu", GetCurrentProcessId(), static_cast<unsigned long long>(GetTickCount64()));
+    HDESK desktop = CreateDesktopW(name, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    if (!desktop) return false;
+    if (!SetThreadDesktop(desktop)) {
+        CloseDesktop(desktop);
+        return false;
+    }
+    return true;  // the handle lives as long as the process
+}
+
+bool joinDesktopOf(DWORD thread) {
+    HDESK desktop = GetThreadDesktop(thread);
+    if (!desktop) return false;
+    if (desktop == GetThreadDesktop(GetCurrentThreadId())) return true;
+    return SetThreadDesktop(desktop) != 0;
+}
+
 void installSyncPoint() {
     const DWORD thread = GetCurrentThreadId();
     if (syncWindowOf(thread)) return;
@@ -294,6 +313,9 @@ Operator::~Operator() { join(); }
 
 DWORD WINAPI Operator::threadMain(void* self) {
     auto* op = static_cast<Operator*>(self);
+    // The dialogs to operate are on the desktop of the thread that shows them; the
+    // window searches of this thread look there.
+    joinDesktopOf(op->uiThread_);
     try {
         op->script_(*op);
     } catch (const std::exception& e) {
@@ -301,8 +323,32 @@ DWORD WINAPI Operator::threadMain(void* self) {
     } catch (...) {
         op->fail("the script threw");
     }
+    op->closeWatchedDialogs();
     if (!op->ok() && op->dismissOnFailure_) dismissDialogs(op->uiThread_);
     return 0;
+}
+
+void Operator::closeWatchedDialogs() {
+    std::vector<Watched> watched;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        watched = watched_;
+    }
+    // A script that failed leaves its dialogs to be cancelled at once.
+    if (!ok()) return;
+    for (const Watched& w : watched) {
+        // A modal dialog ends when its thread handles the input posted to close it.
+        const ULONGLONG start = GetTickCount64();
+        while (IsWindow(w.dialog) && GetTickCount64() - start < kDefaultTimeoutMs) Sleep(5);
+        if (!IsWindow(w.dialog)) continue;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            caption_ = w.caption;
+        }
+        fail("the dialog was still open " + std::to_string(kDefaultTimeoutMs / 1000) +
+             " s after the script ended; it is cancelled");
+        dismissDialogs(uiThread_);  // whatever dismissOnFailure says: nothing else would close it
+    }
 }
 
 bool Operator::join() {
@@ -311,10 +357,23 @@ bool Operator::join() {
         return ok();
     }
     bool quit = false;
+    bool overdue = false;
     int quitCode = 0;
+    const ULONGLONG start = GetTickCount64();
     for (;;) {
-        const DWORD r = MsgWaitForMultipleObjects(1, &thread_, FALSE, INFINITE, QS_ALLINPUT);
+        const ULONGLONG elapsed = GetTickCount64() - start;
+        if (elapsed >= kScriptDeadlineMs) {
+            overdue = true;
+            break;
+        }
+        const DWORD r = MsgWaitForMultipleObjects(1, &thread_, FALSE, static_cast<DWORD>(kScriptDeadlineMs - elapsed),
+                                                  QS_ALLINPUT);
         if (r == WAIT_OBJECT_0) break;
+        if (r != WAIT_OBJECT_0 + 1) {
+            overdue = r == WAIT_TIMEOUT;
+            if (!overdue) fail("cannot wait for the operator's script");
+            break;
+        }
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
@@ -327,6 +386,13 @@ bool Operator::join() {
         }
     }
     if (quit) PostQuitMessage(quitCode);
+    if (overdue || WaitForSingleObject(thread_, 0) != WAIT_OBJECT_0) {
+        // Every step has its own deadline, so this is a script that loops: it is
+        // stopped rather than left running over the caller's stack.
+        fail("the operator's script did not end within " + std::to_string(kScriptDeadlineMs / 1000) + " s");
+        TerminateThread(thread_, 1);
+        WaitForSingleObject(thread_, kDefaultTimeoutMs);
+    }
     CloseHandle(thread_);
     thread_ = nullptr;
     joined_ = true;
@@ -335,13 +401,31 @@ bool Operator::join() {
 
 void Operator::fail(const std::string& what) {
     std::lock_guard<std::mutex> lock(mutex_);
-    failures_.push_back(what);
+    std::string where;
+    if (!caption_.empty()) where = "dialog \"" + caption_ + "\"";
+    if (!step_.empty()) where += (where.empty() ? "" : ", ") + std::string("step \"") + step_ + "\"";
+    failures_.push_back(where.empty() ? what : where + ": " + what);
 }
 
 HWND Operator::waitFor(const char* captionCp932, DWORD timeoutMs) {
-    HWND h = waitForWindow(captionCp932, timeoutMs);
-    if (!h) fail(std::string("no window \"") + (captionCp932 ? captionCp932 : "") + "\" appeared");
+    const std::string caption = captionCp932 ? captionCp932 : "";
+    HWND h = waitForWindow(caption.c_str(), timeoutMs);
+    if (!h) fail("no window \"" + caption + "\" appeared within " + std::to_string(timeoutMs) + " ms");
+    else watch(h, caption.c_str());
     return h;
+}
+
+void Operator::watch(HWND dialog, const char* captionCp932) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    caption_ = captionCp932 ? captionCp932 : "";
+    for (const Watched& w : watched_)
+        if (w.dialog == dialog) return;
+    watched_.push_back(Watched{dialog, caption_});
+}
+
+void Operator::step(const std::string& what) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    step_ = what;
 }
 
 bool Operator::ok() const {

@@ -19,7 +19,24 @@
 
 namespace velk::ui {
 
+// The deadline of one step of operating a dialog (a window to appear, posted input to
+// be handled, a dialog to close).
 constexpr DWORD kDefaultTimeoutMs = 10000;
+// The deadline of a whole operator script, a backstop behind the steps' own deadlines.
+constexpr DWORD kScriptDeadlineMs = 120000;
+
+// Puts the calling thread, before it has made any window, on a desktop of its own,
+// made for this process. Wine keeps one foreground window, one active window and one
+// mouse capture per desktop: on a desktop shared with another process that opens
+// its own dialogs at the same time (a second run in the same prefix), each
+// activation there closes this process's open drop-down list, takes the focus
+// from its edit box or the capture from a button between press and release, and
+// posted input goes astray. On a desktop of its own nothing of another process can
+// take them. Threads that operate this thread's windows join it (Operator does).
+// False when the system refuses; the process then stays on the shared desktop.
+bool useOwnDesktop();
+// Puts the calling thread (without windows yet) on the desktop of thread `thread`.
+bool joinDesktopOf(DWORD thread);
 
 // A top-level window of this process (visible or not) whose caption is exactly the
 // given code page 932 text, once its thread is ready for input; null on timeout.
@@ -68,6 +85,12 @@ void dismissDialogs(DWORD threadId);
 // modal loop, then open the dialog; destroying (or join()ing) it waits for the
 // script while dispatching this thread's messages.
 //
+// Every dialog the script found through waitFor() (or watch()) must be closed when
+// the script ends: the operator waits for that (one step's deadline), and a dialog
+// that stays open is a failure naming the dialog and the last step, and is
+// cancelled, so the modal loop that shows it always returns. Failures name the
+// dialog and the step that the script announced with step().
+//
 //   velk::ui::Operator op([](velk::ui::Operator& op) {
 //       HWND dlg = op.waitFor("設定");
 //       if (!dlg) return;
@@ -96,8 +119,12 @@ public:
         if (!condition) fail(what);
         return condition;
     }
-    // waitForWindow that reports a failure on timeout.
+    // waitForWindow that reports a failure on timeout; the dialog found is watched.
     HWND waitFor(const char* captionCp932, DWORD timeoutMs = kDefaultTimeoutMs);
+    // A dialog the script operates and must close by its end.
+    void watch(HWND dialog, const char* captionCp932);
+    // Names what the script does next, for the failures that follow.
+    void step(const std::string& what);
     DWORD uiThread() const { return uiThread_; }
 
     bool ok() const;
@@ -106,6 +133,12 @@ public:
 
 private:
     static DWORD WINAPI threadMain(void* self);
+    void closeWatchedDialogs();
+
+    struct Watched {
+        HWND dialog;
+        std::string caption;
+    };
 
     Script script_;
     bool dismissOnFailure_;
@@ -114,6 +147,9 @@ private:
     bool joined_ = false;
     mutable std::mutex mutex_;
     std::vector<std::string> failures_;
+    std::vector<Watched> watched_;
+    std::string caption_;
+    std::string step_;
 };
 
 }  // namespace velk::ui

@@ -273,28 +273,38 @@ TEST_F(Selector, AStateBeyondTheBitmapsPaintsWithoutHarm) {
     RunSetupDialog(m, [&](Operator& op, HWND dlg) {
         HWND channel = GetDlgItem(dlg, kChannel0);
         HWND less = GetDlgItem(dlg, kLess);
-        SendMessageA(channel, 254, 9, 0);
-        SendMessageA(less, 254, 0x70009, 0);  // only the low 16 bits count
-        Same(op, dialog::State(dlg, kChannel0), 9, "channel state 9");
-        Same(op, dialog::State(dlg, kLess), 9, "less state 9");
-        RECT update;
-        op.check(GetUpdateRect(channel, &update, FALSE) != 0, "the state message invalidates the button");
-        spy.take();
+        // State change, invalidation and repaint in one call on the dialog's thread: its
+        // modal loop would otherwise paint the buttons itself whenever it is idle, and
+        // the paint to watch could come before or after the spy looks.
+        bool invalidated = false, validated = false;
+        std::vector<SentMessage> painted;
         op.check(onUi.run([&] {
+            SendMessageA(channel, 254, 9, 0);
+            SendMessageA(less, 254, 0x70009, 0);  // only the low 16 bits count
+            RECT update;
+            invalidated = GetUpdateRect(channel, &update, FALSE) != 0 && GetUpdateRect(less, &update, FALSE) != 0;
+            spy.take();
             UpdateWindow(channel);
             UpdateWindow(less);
+            painted = spy.take();
+            validated = GetUpdateRect(channel, &update, FALSE) == 0 && GetUpdateRect(less, &update, FALSE) == 0;
         }),
-                 "repaint");
+                 "state change and repaint on the dialog's thread");
+        Same(op, dialog::State(dlg, kChannel0), 9, "channel state 9");
+        Same(op, dialog::State(dlg, kLess), 9, "less state 9");
+        op.check(invalidated, "the state message invalidates the buttons");
         int paints = 0;
-        for (const SentMessage& s : spy.take()) paints += s.to == channel || s.to == less;
+        for (const SentMessage& s : painted) paints += s.to == channel || s.to == less;
         Same(op, paints, 2, "both buttons painted");
-        op.check(GetUpdateRect(channel, &update, FALSE) == 0 && GetUpdateRect(less, &update, FALSE) == 0,
-                 "painting validated the buttons");
+        op.check(validated, "painting validated the buttons");
         op.check(velk::ui::settle(dlg) && IsWindow(channel), "the dialog lives on");
         // Back to drawable states, painted again.
-        SendMessageA(channel, 254, 1, 0);
-        SendMessageA(less, 254, 1, 0);
-        op.check(onUi.run([&] { UpdateWindow(channel); }), "repaint");
+        op.check(onUi.run([&] {
+            SendMessageA(channel, 254, 1, 0);
+            SendMessageA(less, 254, 1, 0);
+            UpdateWindow(channel);
+        }),
+                 "repaint");
         Same(op, dialog::State(dlg, kChannel0), 1, "channel state 1 again");
         op.check(dialog::Click(dlg, IDCANCEL), "Cancel");
     });

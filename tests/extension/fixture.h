@@ -109,8 +109,13 @@ public:
     }
     UiThreadCall(const UiThreadCall&) = delete;
     UiThreadCall& operator=(const UiThreadCall&) = delete;
+    // False when the thread did not run it within one operator step's deadline.
     bool run(const std::function<void()>& f) const {
-        return window_ && SendMessageA(window_, kRun, 0, reinterpret_cast<LPARAM>(&f)) == 1;
+        DWORD_PTR result = 0;
+        return window_ &&
+               SendMessageTimeoutA(window_, kRun, 0, reinterpret_cast<LPARAM>(&f), SMTO_NORMAL,
+                                   velk::ui::kDefaultTimeoutMs, &result) != 0 &&
+               result == 1;
     }
 
 private:
@@ -199,12 +204,16 @@ protected:
     // with `answer` (run on the operator's thread with the dialog's window).
     ModuleRecord* CreateAnswering(const char* classId, std::function<void(HWND)> answer,
                                   const velk::NewModule& how = velk::NewModule(), DWORD waitMs = 10000) {
-        velk::ui::Operator op([answer, waitMs] {
+        velk::ui::Operator op([answer, waitMs](velk::ui::Operator& o) {
             HWND dialog = velk::ui::waitForWindow(kDeviceDialogTitle, waitMs);
             if (dialog == nullptr) return;
+            // The answer is to close the dialog; one that stays open fails the test.
+            o.watch(dialog, kDeviceDialogTitle);
             answer(dialog);
         });
-        return host_->createModule(classId, how);
+        ModuleRecord* m = host_->createModule(classId, how);
+        EXPECT_TRUE(op.join()) << op.report();
+        return m;
     }
 
     // Creates a module choosing list line `line` by a click and OK.

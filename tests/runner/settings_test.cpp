@@ -164,7 +164,9 @@ TEST_F(RunnerTest, AnalogKeysCannotReachADigitalDialog) {
     s.range = 1;
     std::string error;
     EXPECT_FALSE(velk::applySettings(E().host(), E().module("din"), velk::ModuleKind::DigitalIn, s, error));
-    EXPECT_EQ(error, "only an analog input module has a range and a buffer size");
+    // The message names the dialog and the step that failed.
+    EXPECT_EQ(error, u8"dialog \"VYT-TK17 デジタル入力\", step \"check the settings against the dialog\": "
+                     u8"only an analog input module has a range and a buffer size");
 }
 
 TEST_F(RunnerTest, AModuleWithoutSettingsNeverOpensTheSetupDialog) {
