@@ -302,8 +302,11 @@ void dismissDialogs(DWORD threadId) {
 
 // ---------------------------------------------------------------------------
 
-Operator::Operator(Script script, bool dismissOnFailure)
-    : script_(std::move(script)), dismissOnFailure_(dismissOnFailure), uiThread_(GetCurrentThreadId()) {
+Operator::Operator(Script script, bool dismissOnFailure, Deadlines deadlines)
+    : script_(std::move(script)),
+      dismissOnFailure_(dismissOnFailure),
+      deadlines_(deadlines),
+      uiThread_(GetCurrentThreadId()) {
     installSyncPoint();
     thread_ = CreateThread(nullptr, 0, &Operator::threadMain, this, 0, nullptr);
     if (!thread_) fail("cannot start the operator thread");
@@ -339,14 +342,14 @@ void Operator::closeWatchedDialogs() {
     for (const Watched& w : watched) {
         // A modal dialog ends when its thread handles the input posted to close it.
         const ULONGLONG start = GetTickCount64();
-        while (IsWindow(w.dialog) && GetTickCount64() - start < kDefaultTimeoutMs) Sleep(5);
+        while (IsWindow(w.dialog) && GetTickCount64() - start < deadlines_.closeMs) Sleep(5);
         if (!IsWindow(w.dialog)) continue;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             caption_ = w.caption;
         }
-        fail("the dialog was still open " + std::to_string(kDefaultTimeoutMs / 1000) +
-             " s after the script ended; it is cancelled");
+        fail("the dialog was still open " + std::to_string(deadlines_.closeMs) +
+             " ms after the script ended; it is cancelled");
         dismissDialogs(uiThread_);  // whatever dismissOnFailure says: nothing else would close it
     }
 }
@@ -362,11 +365,11 @@ bool Operator::join() {
     const ULONGLONG start = GetTickCount64();
     for (;;) {
         const ULONGLONG elapsed = GetTickCount64() - start;
-        if (elapsed >= kScriptDeadlineMs) {
+        if (elapsed >= deadlines_.scriptMs) {
             overdue = true;
             break;
         }
-        const DWORD r = MsgWaitForMultipleObjects(1, &thread_, FALSE, static_cast<DWORD>(kScriptDeadlineMs - elapsed),
+        const DWORD r = MsgWaitForMultipleObjects(1, &thread_, FALSE, static_cast<DWORD>(deadlines_.scriptMs - elapsed),
                                                   QS_ALLINPUT);
         if (r == WAIT_OBJECT_0) break;
         if (r != WAIT_OBJECT_0 + 1) {
@@ -389,7 +392,7 @@ bool Operator::join() {
     if (overdue || WaitForSingleObject(thread_, 0) != WAIT_OBJECT_0) {
         // Every step has its own deadline, so this is a script that loops: it is
         // stopped rather than left running over the caller's stack.
-        fail("the operator's script did not end within " + std::to_string(kScriptDeadlineMs / 1000) + " s");
+        fail("the operator's script did not end within " + std::to_string(deadlines_.scriptMs) + " ms");
         TerminateThread(thread_, 1);
         WaitForSingleObject(thread_, kDefaultTimeoutMs);
     }

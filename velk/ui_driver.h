@@ -98,11 +98,17 @@ void dismissDialogs(DWORD threadId);
 //   });
 //   DialogBoxParamA(...);
 //   EXPECT_TRUE(op.join()) << op.report();
+struct OperatorDeadlines {
+    DWORD closeMs = kDefaultTimeoutMs;   // for a watched dialog to close after the script
+    DWORD scriptMs = kScriptDeadlineMs;  // for the whole script
+};
+
 class Operator {
 public:
     using Script = std::function<void(Operator&)>;
+    using Deadlines = OperatorDeadlines;
 
-    explicit Operator(Script script, bool dismissOnFailure = true);
+    explicit Operator(Script script, bool dismissOnFailure = true, Deadlines deadlines = Deadlines());
     // A script that needs no access to the operator (no fail()/waitFor()).
     explicit Operator(std::function<void()> script, bool dismissOnFailure = true)
         : Operator(Script([script](Operator&) { script(); }), dismissOnFailure) {}
@@ -142,6 +148,7 @@ private:
 
     Script script_;
     bool dismissOnFailure_;
+    Deadlines deadlines_;
     DWORD uiThread_;
     HANDLE thread_ = nullptr;
     bool joined_ = false;

@@ -407,3 +407,102 @@ TEST(UiDriver, ScriptThatNeverFindsItsWindowFailsWithoutHanging) {
     EXPECT_FALSE(op.join());
     EXPECT_EQ(op.failures().size(), 1u);
 }
+
+// A script that ends without closing the dialog it operated (its OK press lost, say)
+// fails naming the dialog and its last step, and the dialog is cancelled: the modal
+// loop that shows it returns instead of waiting for input that never comes.
+TEST(UiDriver, ADialogLeftOpenByTheScriptIsNamedAndCancelled) {
+    registerPads();
+    g_seen.reset();
+    Template t(velk::cp932ToWide(kCaption), 200, 80);
+    t.control(nullptr, 0x0080, L"OK", IDOK, WS_TABSTOP | BS_DEFPUSHBUTTON, 140, 5, 50, 14);
+    t.control(nullptr, 0x0080, L"Cancel", IDCANCEL, WS_TABSTOP | BS_PUSHBUTTON, 140, 22, 50, 14);
+    t.control(nullptr, 0x0080, L"Count", kCount, WS_TABSTOP | BS_PUSHBUTTON, 140, 39, 50, 14);
+    ui::Operator::Deadlines quick;
+    quick.closeMs = 300;
+    ui::Operator op(
+        [](ui::Operator& o) {
+            HWND dlg = o.waitFor(kCaption);
+            if (!dlg) return;
+            o.step("press Count");
+            o.check(ui::clickButton(dlg, kCount) && ui::settle(dlg), "Count");
+        },
+        true, quick);
+    const INT_PTR result = DialogBoxIndirectParamA(GetModuleHandleA(nullptr), t.get(), nullptr, dialogProc, 0);
+    EXPECT_FALSE(op.join());
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(g_seen.countClicks, 1);
+    const std::string report = op.report();
+    EXPECT_NE(report.find(u8"dialog \"テスト画面\", step \"press Count\": the dialog was still open 300 ms"),
+              std::string::npos)
+        << report;
+}
+
+// A script that never ends is stopped at the script's deadline and reported.
+TEST(UiDriver, AScriptPastItsDeadlineIsStoppedAndReported) {
+    std::atomic<bool> release{false};
+    ui::Operator::Deadlines quick;
+    quick.scriptMs = 300;
+    ui::Operator op(
+        [&](ui::Operator& o) {
+            o.step("wait for nothing");
+            while (!release) Sleep(5);
+        },
+        true, quick);
+    EXPECT_FALSE(op.join());
+    release = true;
+    EXPECT_NE(op.report().find("step \"wait for nothing\": the operator's script did not end within 300 ms"),
+              std::string::npos)
+        << op.report();
+}
+
+// The process works on a desktop of its own (made by the test program's main, as by
+// velk.exe's): a window another process shows on the session's desktop is not
+// found by the caption searches, so two runs in one prefix never operate, or
+// activate over, each other's dialogs. A thread on the session's desktop stands in
+// for the other process here.
+TEST(UiDriver, WindowsOnTheSessionsDesktopAreOutOfReach) {
+    wchar_t name[128] = {};
+    DWORD needed = 0;
+    ASSERT_TRUE(GetUserObjectInformationW(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, name, sizeof name, &needed));
+    EXPECT_EQ(std::wstring(name).rfind(L"Velk-", 0), 0u) << "the test program runs on the session's desktop";
+
+    const char caption[] = "別のプロセスの画面";
+    HANDLE shown = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> onSessionDesktop{false};
+    struct Context {
+        const char* caption;
+        HANDLE shown, done;
+        std::atomic<bool>* onSessionDesktop;
+    } context{caption, shown, done, &onSessionDesktop};
+    HANDLE other = CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            auto* c = static_cast<Context*>(p);
+            if (HDESK session = OpenDesktopA("Default", 0, FALSE, GENERIC_ALL)) {
+                *c->onSessionDesktop = SetThreadDesktop(session) != 0;
+            }
+            HWND w = CreateWindowExA(0, "STATIC", c->caption, WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                     GetModuleHandleA(nullptr), nullptr);
+            SetEvent(c->shown);
+            WaitForSingleObject(c->done, 30000);
+            if (w) DestroyWindow(w);
+            return 0;
+        },
+        &context, 0, nullptr);
+    ASSERT_NE(other, nullptr);
+    ASSERT_EQ(WaitForSingleObject(shown, 30000), WAIT_OBJECT_0) << "the other thread's window";
+    EXPECT_TRUE(onSessionDesktop) << "the other thread could not move to the session's desktop";
+    EXPECT_EQ(ui::findWindow(caption), nullptr);
+    // The same window on this desktop is found.
+    HWND mine = CreateWindowExA(0, "STATIC", caption, WS_POPUP, 0, 0, 50, 50, nullptr, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+    EXPECT_EQ(ui::findWindow(caption), mine);
+    DestroyWindow(mine);
+    SetEvent(done);
+    WaitForSingleObject(other, 30000);
+    CloseHandle(other);
+    CloseHandle(shown);
+    CloseHandle(done);
+}
