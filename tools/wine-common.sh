@@ -131,15 +131,41 @@ velk_loader_dir() {
 # process then starts without starting a server), and Wine's background services
 # started now, detached from the output pipes of whatever runs next: started by the
 # first test they would inherit ctest's pipes, and ctest would wait for them.
+#
+# Several runs may share a prefix (the tests and the main job at once, or two test
+# commands): each run registers itself in the prefix's .velk-runs folder, a run joins
+# a server that is already running instead of restarting it, and only the last run
+# to leave stops the server, so no run kills the processes of another.
 velk_start_server() (
     velk_use_wine "$1"
-    "$velk_wineserver" -k 2>/dev/null || true
-    "$velk_wineserver" -w 2>/dev/null || true
-    "$velk_wineserver" -p
+    mkdir -p "$WINEPREFIX/.velk-runs"
+    velk_prune_runs "$WINEPREFIX/.velk-runs"
+    if [ -z "$(ls -A "$WINEPREFIX/.velk-runs")" ]; then
+        # No other run: a server left by a run that was killed is stopped first.
+        "$velk_wineserver" -k 2>/dev/null || true
+        "$velk_wineserver" -w 2>/dev/null || true
+    fi
+    touch "$WINEPREFIX/.velk-runs/$$-$1"
+    "$velk_wineserver" -p 2>/dev/null || true  # says so and leaves when one runs already
     VELK_ARCH=$1 "$velk_root/tools/wine-run.sh" cmd /c exit </dev/null >/dev/null 2>&1 || true
 )
 
 velk_stop_server() (
     velk_use_wine "$1"
-    "$velk_wineserver" -k 2>/dev/null || true
+    rm -f "$WINEPREFIX/.velk-runs/$$-$1"
+    velk_prune_runs "$WINEPREFIX/.velk-runs"
+    if [ -z "$(ls -A "$WINEPREFIX/.velk-runs" 2>/dev/null)" ]; then
+        "$velk_wineserver" -k 2>/dev/null || true
+    fi
 )
+
+# Removes the registrations of runs whose shell has ended.
+velk_prune_runs() {
+    local entry pid
+    for entry in "$1"/*; do
+        [ -e "$entry" ] || continue
+        pid=${entry##*/}
+        pid=${pid%%-*}
+        kill -0 "$pid" 2>/dev/null || rm -f "$entry"
+    done
+}
