@@ -9,6 +9,7 @@
 #include <windowsx.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <stdexcept>
 #include <vector>
@@ -505,4 +506,13 @@ TEST(UiDriver, WindowsOnTheSessionsDesktopAreOutOfReach) {
     CloseHandle(other);
     CloseHandle(shown);
     CloseHandle(done);
+}
+
+// The test programs' watchdog: the ctest test host_tests_watchdog runs this one alone
+// with VELK_WATCHDOG_PROBE set and a per-test limit of about a second, and passes when
+// the watchdog stops the suite naming it. In an ordinary run it is skipped.
+TEST(Watchdog, ProbeThatHangsWhenAsked) {
+    if (!std::getenv("VELK_WATCHDOG_PROBE")) GTEST_SKIP() << "only for the watchdog's own check";
+    Sleep(30000);
+    ADD_FAILURE() << "the watchdog did not stop the suite";
 }

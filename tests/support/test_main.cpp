@@ -64,7 +64,7 @@ ULONGLONG perTestLimitMs() {
     double scale = 1;
     if (const char* s = std::getenv("VELK_TEST_TIME_SCALE")) {
         const double v = std::atof(s);
-        if (v >= 1) scale = v;
+        if (v > 0) scale = v;
     }
     return static_cast<ULONGLONG>(60000 * scale);
 }
