@@ -457,6 +457,24 @@ TEST(UiDriver, AScriptPastItsDeadlineIsStoppedAndReported) {
         << op.report();
 }
 
+// A thread that moves to the session's desktop and shows a window there until told.
+struct SessionWindow {
+    const char* caption;
+    HANDLE shown, done;
+    std::atomic<bool>* onSessionDesktop;
+};
+
+DWORD WINAPI sessionDesktopWindowThread(void* p) {
+    auto* c = static_cast<SessionWindow*>(p);
+    if (HDESK session = OpenDesktopA("Default", 0, FALSE, GENERIC_ALL)) *c->onSessionDesktop = SetThreadDesktop(session) != 0;
+    HWND w = CreateWindowExA(0, "STATIC", c->caption, WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                             GetModuleHandleA(nullptr), nullptr);
+    SetEvent(c->shown);
+    WaitForSingleObject(c->done, 30000);
+    if (w) DestroyWindow(w);
+    return 0;
+}
+
 // The process works on a desktop of its own (made by the test program's main, as by
 // velk.exe's): a window another process shows on the session's desktop is not
 // found by the caption searches, so two runs in one prefix never operate, or
@@ -472,26 +490,8 @@ TEST(UiDriver, WindowsOnTheSessionsDesktopAreOutOfReach) {
     HANDLE shown = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::atomic<bool> onSessionDesktop{false};
-    struct Context {
-        const char* caption;
-        HANDLE shown, done;
-        std::atomic<bool>* onSessionDesktop;
-    } context{caption, shown, done, &onSessionDesktop};
-    HANDLE other = CreateThread(
-        nullptr, 0,
-        [](void* p) -> DWORD {
-            auto* c = static_cast<Context*>(p);
-            if (HDESK session = OpenDesktopA("Default", 0, FALSE, GENERIC_ALL)) {
-                *c->onSessionDesktop = SetThreadDesktop(session) != 0;
-            }
-            HWND w = CreateWindowExA(0, "STATIC", c->caption, WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
-                                     GetModuleHandleA(nullptr), nullptr);
-            SetEvent(c->shown);
-            WaitForSingleObject(c->done, 30000);
-            if (w) DestroyWindow(w);
-            return 0;
-        },
-        &context, 0, nullptr);
+    SessionWindow context{caption, shown, done, &onSessionDesktop};
+    HANDLE other = CreateThread(nullptr, 0, &sessionDesktopWindowThread, &context, 0, nullptr);
     ASSERT_NE(other, nullptr);
     ASSERT_EQ(WaitForSingleObject(shown, 30000), WAIT_OBJECT_0) << "the other thread's window";
     EXPECT_TRUE(onSessionDesktop) << "the other thread could not move to the session's desktop";
