@@ -44,6 +44,9 @@ constexpr char kNotifyWindowClass[] = "TK17GETMSG";
 struct ModuleInstance {
     static constexpr size_t kGuardBytes = 16;
     static constexpr unsigned char kGuardByte = 0xFD;
+    // What a new private data area and channel state record hold before the class
+    // writes them (Velk gives them uncleared).
+    static constexpr unsigned char kUnclearedByte = 0xCB;
 
     struct Waiting {
         BlockBuffer* block;

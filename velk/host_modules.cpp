@@ -115,7 +115,10 @@ ModuleInstance* Host::allocateModule(size_t classIndex, const NewModule& how) {
     inst->privateSize = reg.privateDataSize;
     if (reg.privateDataSize) {
         const size_t n = size_t(reg.privateDataSize) + ModuleInstance::kGuardBytes;
-        inst->privateBytes.reset(new unsigned char[n]());
+        // Velk does not promise a cleared area: what the class needs cleared at create,
+        // it clears itself.
+        inst->privateBytes.reset(new unsigned char[n]);
+        std::memset(inst->privateBytes.get(), ModuleInstance::kUnclearedByte, reg.privateDataSize);
         std::memset(inst->privateBytes.get() + reg.privateDataSize, ModuleInstance::kGuardByte,
                     ModuleInstance::kGuardBytes);
         rec->privateData = inst->privateBytes.get();
@@ -123,9 +126,10 @@ ModuleInstance* Host::allocateModule(size_t classIndex, const NewModule& how) {
     inst->channelSize = reg.channelDataSize;
     if (reg.channelDataSize) {
         const size_t stride = size_t(reg.channelDataSize) + ModuleInstance::kGuardBytes;
-        inst->channelBytes.reset(new unsigned char[stride * kMaxChannels]());
+        inst->channelBytes.reset(new unsigned char[stride * kMaxChannels]);
         for (uint32_t i = 0; i < kMaxChannels; ++i) {
             unsigned char* p = inst->channelRecord(i);
+            std::memset(p, ModuleInstance::kUnclearedByte, reg.channelDataSize);
             std::memset(p + reg.channelDataSize, ModuleInstance::kGuardByte, ModuleInstance::kGuardBytes);
             rec->channelData[i] = reinterpret_cast<ChannelState*>(p);
         }
