@@ -234,8 +234,8 @@ void describeClasses(const Host& host, std::ostream& out) {
     out << "classes: " << host.classes().size() << "\n";
     for (size_t i = 0; i < host.classes().size(); ++i) {
         const RegisteredClass& c = host.classes()[i];
-        out << "  class " << i << ": id " << cp932ToUtf8(c.classId) << ", short \"" << cp932ToUtf8(c.shortName)
-            << "\", long \"" << cp932ToUtf8(c.longName) << "\", private data " << c.record.privateDataSize
+        out << "  class " << i << ": id " << cp932ToUtf8(c.classId()) << ", short \"" << cp932ToUtf8(c.shortName())
+            << "\", long \"" << cp932ToUtf8(c.longName()) << "\", private data " << c.record.privateDataSize
             << ", channel data " << c.record.channelDataSize << ", menu command " << c.record.menuCommand << "\n";
     }
 }

@@ -318,6 +318,10 @@ void Host::setBBoxModul(int32_t value) {
     writeLinked("BBoxModul");
 }
 
+std::string RegisteredClass::classId() const { return boundedText(record.classId, 256); }
+std::string RegisteredClass::shortName() const { return boundedText(record.shortName, 256); }
+std::string RegisteredClass::longName() const { return boundedText(record.longName, 256); }
+
 int32_t Host::registerModuleClass(const ClassRegistration* record) {
     if (!record) {
         recordError("RegisterModuleClass with a null record");
@@ -325,17 +329,14 @@ int32_t Host::registerModuleClass(const ClassRegistration* record) {
     }
     RegisteredClass c;
     c.record = *record;
-    c.classId = boundedText(record->classId, 256);
-    c.shortName = boundedText(record->shortName, 256);
-    c.longName = boundedText(record->longName, 256);
-    recordEvent("RegisterModuleClass|" + c.classId);
+    recordEvent("RegisterModuleClass|" + c.classId());
     classes_.push_back(std::move(c));
     return 1;
 }
 
 const RegisteredClass* Host::findClass(const std::string& classId) const {
     for (const auto& c : classes_)
-        if (c.classId == classId) return &c;
+        if (c.classId() == classId) return &c;
     return nullptr;
 }
 

@@ -75,10 +75,12 @@ struct HostOptions {
 
 // What Velk keeps of a module class registered by the extension.
 struct RegisteredClass {
-    ClassRegistration record;  // copy of the extension's record, pointers as given
-    std::string classId;       // copies of the texts as they were during the call
-    std::string shortName;
-    std::string longName;
+    ClassRegistration record;  // copy of the extension's record (the caller's temporary), pointers as given
+    // The texts stay in the extension at the addresses the record gave: Velk keeps the
+    // addresses, not the texts. Read at each use, so a text that does not live on shows.
+    std::string classId() const;
+    std::string shortName() const;
+    std::string longName() const;
 };
 
 struct VariableLink {

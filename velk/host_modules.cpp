@@ -27,7 +27,7 @@ std::vector<ModuleRecord*> Host::modules() const {
 
 ModuleRecord* Host::createModule(const std::string& classId, const NewModule& how) {
     for (size_t i = 0; i < classes_.size(); ++i)
-        if (classes_[i].classId == classId) return createModuleOfClass(i, how);
+        if (classes_[i].classId() == classId) return createModuleOfClass(i, how);
     return nullptr;
 }
 
@@ -38,7 +38,7 @@ ModuleRecord* Host::createModule(size_t classIndex, const NewModule& how) {
 ModuleRecord* Host::createModuleOfClass(size_t classIndex, const NewModule& how) {
     const ClassRegistration reg = classes_[classIndex].record;
     if (!reg.classCallback) {
-        recordError("module class " + classes_[classIndex].classId + " has no class callback");
+        recordError("module class " + classes_[classIndex].classId() + " has no class callback");
         return nullptr;
     }
     ModuleInstance* made = allocateModule(classIndex, how);
@@ -56,7 +56,7 @@ ModuleRecord* Host::createModuleOfClass(size_t classIndex, const NewModule& how)
 ModuleRecord* Host::restoreModule(const std::string& classId, const SavedModule& saved, std::string& error) {
     size_t index = classes_.size();
     for (size_t i = 0; i < classes_.size(); ++i)
-        if (classes_[i].classId == classId) index = i;
+        if (classes_[i].classId() == classId) index = i;
     if (index == classes_.size()) {
         error = "the extension registered no class " + classId;
         return nullptr;
@@ -94,7 +94,7 @@ std::string Host::privateArea(const ModuleRecord* m) const {
 ModuleInstance* Host::allocateModule(size_t classIndex, const NewModule& how) {
     const ClassRegistration reg = classes_[classIndex].record;
     if (reg.privateDataSize > kLargestModuleArea || reg.channelDataSize > kLargestModuleArea) {
-        recordError("module class " + classes_[classIndex].classId + " asks for " +
+        recordError("module class " + classes_[classIndex].classId() + " asks for " +
                     std::to_string(reg.privateDataSize) + " bytes of private data and " +
                     std::to_string(reg.channelDataSize) + " bytes per channel state record");
         return nullptr;

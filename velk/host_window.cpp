@@ -168,7 +168,7 @@ LRESULT Host::handleMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
                 const RegisteredClass& cls = classes_[inst->classIndex];
                 std::string line = std::to_string(inst->number) + "  " +
                                    boundedText(inst->record->moduleName, sizeof inst->record->moduleName) + "  (" +
-                                   cls.longName + ")";
+                                   cls.longName() + ")";
                 TextOutA(dc, 8, y, line.c_str(), static_cast<int>(line.size()));
                 y += 18;
             }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "simcard/vyttk17_sim.h"
+#include "velk/text.h"
 #include "velk/host.h"
 #include "velk/ui_driver.h"
 
@@ -316,6 +317,8 @@ protected:
         host_->finish();
         EXPECT_EQ(host_->allocator().liveCount(), 0u) << host_->allocator().liveReport();
         EXPECT_TRUE(host_->allocator().errors().empty());
+        // Every misuse of Velk's records, blocks and calls the host noticed fails the test.
+        for (const std::string& e : host_->errors()) ADD_FAILURE() << "misuse of Velk: " << velk::cp932ToUtf8(e);
         EXPECT_EQ(host_->liveFontCount(), 0u);
         EXPECT_TRUE(host_->unexpectedCalls().empty());
         host_.reset();

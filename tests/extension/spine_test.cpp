@@ -178,13 +178,13 @@ TEST_F(Spine, ClassRecordsWordByWord) {
         const ClassRegistration& r = classes[i].record;
         SCOPED_TRACE(kExpected[i].id);
         EXPECT_EQ(r.instance, host().extensionModule());
-        EXPECT_EQ(classes[i].classId, kExpected[i].id);
+        EXPECT_EQ(classes[i].classId(), kExpected[i].id);
         EXPECT_EQ(r.privateDataSize, kExpected[i].privateSize);
         EXPECT_EQ(r.reserved12, 0u);
         EXPECT_EQ(r.channelDataSize, kExpected[i].channelSize);
         EXPECT_EQ(r.menuCommand, kExpected[i].command);
-        EXPECT_EQ(classes[i].shortName, kExpected[i].shortName);
-        EXPECT_EQ(classes[i].longName, kExpected[i].longName);
+        EXPECT_EQ(classes[i].shortName(), kExpected[i].shortName);
+        EXPECT_EQ(classes[i].longName(), kExpected[i].longName);
         // The name texts stay valid after registration: Velk keeps their addresses.
         EXPECT_STREQ(r.shortName, kExpected[i].shortName);
         EXPECT_STREQ(r.longName, kExpected[i].longName);

@@ -122,8 +122,8 @@ TEST_F(HostTest, ExtensionFindsItsDriverInTheDriverFolder) {
     EXPECT_EQ(blockSize(), 512u);
 
     ASSERT_EQ(host.classes().size(), 1u);
-    EXPECT_EQ(host.classes()[0].classId, FAKE_CLASS_ID);
-    EXPECT_EQ(host.classes()[0].shortName, "FakeExt");
+    EXPECT_EQ(host.classes()[0].classId(), FAKE_CLASS_ID);
+    EXPECT_EQ(host.classes()[0].shortName(), "FakeExt");
     char caption[32] = {};
     GetMenuStringA(host.mainMenu(), 3, caption, sizeof caption, MF_BYPOSITION);
     EXPECT_STREQ(caption, "FAKE(&F)");

@@ -11,9 +11,11 @@ using velk::Host;
 
 namespace {
 
-bool allZero(const void* p, size_t n) {
+// Velk gives a module's private data area and channel state records uncleared: the
+// host fills them with 0xCB, so a class that relies on zeros it did not write fails.
+bool allUncleared(const void* p, size_t n) {
     auto* b = static_cast<const unsigned char*>(p);
-    return std::all_of(b, b + n, [](unsigned char c) { return c == 0; });
+    return std::all_of(b, b + n, [](unsigned char c) { return c == 0xCB; });
 }
 
 }  // namespace
@@ -37,11 +39,11 @@ TEST_F(HostTest, CreateAllocatesTheRecordAndItsAreasBeforeTheCreateCode) {
     EXPECT_EQ(m->moduleName[0], 0);
     EXPECT_EQ(m->outputGate, 1);
     ASSERT_NE(m->privateData, nullptr);
-    EXPECT_TRUE(allZero(m->privateData, TestClass::kPrivateSize));
+    EXPECT_TRUE(allUncleared(m->privateData, TestClass::kPrivateSize));
     std::set<const void*> distinct;
     for (int i = 0; i < 16; ++i) {
         ASSERT_NE(m->channelData[i], nullptr) << i;
-        EXPECT_TRUE(allZero(m->channelData[i], TestClass::kChannelSize)) << i;
+        EXPECT_TRUE(allUncleared(m->channelData[i], TestClass::kChannelSize)) << i;
         ASSERT_NE(m->outputChannels[i], nullptr) << i;
         EXPECT_EQ(m->outputChannels[i]->outputMark, 0) << i;
         distinct.insert(m->channelData[i]);
@@ -57,7 +59,7 @@ TEST_F(HostTest, CreateAllocatesTheRecordAndItsAreasBeforeTheCreateCode) {
     auto* count = reinterpret_cast<uint16_t*>(host.lookUp(velk::LookupKind::Variable, "&wNumberOfModules"));
     EXPECT_EQ(*count, 1);
     EXPECT_TRUE(host.isModule(m));
-    EXPECT_EQ(host.classOf(m)->classId, "TEST:SRC");
+    EXPECT_EQ(host.classOf(m)->classId(), "TEST:SRC");
 }
 
 TEST_F(HostTest, ClassWithoutChannelStateGetsNoChannelRecords) {
@@ -111,7 +113,7 @@ TEST_F(HostTest, CreateByIndexPresetsAndUnknownClasses) {
     how.outputGate = 0;
     ModuleRecord* m = host.createModule(size_t(1), how);
     ASSERT_NE(m, nullptr);
-    EXPECT_EQ(host.classOf(m)->classId, "TEST:B");
+    EXPECT_EQ(host.classOf(m)->classId(), "TEST:B");
     EXPECT_EQ(m->inputCount, 2u);
     EXPECT_EQ(m->outputCount, 3u);
     EXPECT_EQ(std::string(m->moduleName), "a name longe");
@@ -185,7 +187,7 @@ TEST_F(HostTest, ARestoredModuleGetsItsSavedBytesWithoutTheCreateCode) {
     EXPECT_STREQ(m->moduleComment, "from a file");
     EXPECT_EQ(m->ownerWindow, host.mainWindow());
     EXPECT_EQ(m->outputGate, 1);
-    for (int i = 0; i < 16; ++i) EXPECT_TRUE(allZero(m->channelData[i], TestClass::kChannelSize)) << i;
+    for (int i = 0; i < 16; ++i) EXPECT_TRUE(allUncleared(m->channelData[i], TestClass::kChannelSize)) << i;
     EXPECT_EQ(host.callClass(m, VELK_CODE_DEVICE_CHECK), 1);
     EXPECT_EQ(TestClass::get().calls.back().code, VELK_CODE_DEVICE_CHECK);
 
@@ -244,7 +246,7 @@ TEST_F(HostTest, PerformDefaultActionIsRecordedAndAnswersTheConfiguredResult) {
     EXPECT_NE(std::find(events.begin(), events.end(), "PerformDefaultAction|108|3|-4"), events.end());
 }
 
-TEST_F(HostTest, RegisteredClassKeepsCopiesOfRecordAndTexts) {
+TEST_F(HostTest, RegisteredClassCopiesTheRecordAndKeepsTheTextsAddresses) {
     Host host(hosttest::quietOptions());
     char shortName[13] = "Short";
     char longName[39] = "Long name";
@@ -258,15 +260,18 @@ TEST_F(HostTest, RegisteredClassKeepsCopiesOfRecordAndTexts) {
     r.classCallback = &TestClass::callback;
     auto reg = hosttest::velkFunction<RegisterModuleClassFn>(host, "RegisterModuleClass");
     EXPECT_EQ(reg(&r), 1);
-    r.privateDataSize = 1;  // the record was the caller's temporary
-    std::strcpy(shortName, "Changed");
+    r.privateDataSize = 1;  // the record was the caller's temporary: copied
     ASSERT_EQ(host.classes().size(), 1u);
     const velk::RegisteredClass& c = host.classes()[0];
     EXPECT_EQ(c.record.privateDataSize, 256u);
     EXPECT_EQ(c.record.menuCommand, 2951u);
-    EXPECT_EQ(c.classId, "TEST:COPY");
-    EXPECT_EQ(c.shortName, "Short");
-    EXPECT_EQ(c.longName, "Long name");
-    EXPECT_EQ(c.record.shortName, shortName);  // the addresses are kept as given
+    EXPECT_EQ(c.classId(), "TEST:COPY");
+    EXPECT_EQ(c.shortName(), "Short");
+    EXPECT_EQ(c.longName(), "Long name");
+    // The name buffers are the extension's and are read where they are, whenever the
+    // host needs them: a buffer that changes (or does not live on) shows.
+    std::strcpy(shortName, "Changed");
+    EXPECT_EQ(c.record.shortName, shortName);
+    EXPECT_EQ(c.shortName(), "Changed");
     EXPECT_EQ(host.findClass("TEST:COPY"), &c);
 }
