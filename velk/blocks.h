@@ -101,5 +101,7 @@ struct HostOutputChannel {
 static_assert(offsetof(HostOutputChannel, velk) == 0, "OutputChannel comes first");
 static_assert(offsetof(HostOutputChannel, velk.outputMark) == 14, "outputMark at 14");
 constexpr uint32_t kOutputChannelMagic = 0x4B4C4556;  // "VELK"
+// What Velk leaves in outputMark when it hands out a block.
+constexpr uint16_t kHandedOutMark = 1;
 
 }  // namespace velk

@@ -52,7 +52,14 @@ DataBlock* Host::getCurrentOutputBlock(OutputChannel* channel) {
     if (index >= inst->record->outputCount)
         recordError("GetCurrentOutputBlock on output channel " + std::to_string(index) + " of module " +
                     std::to_string(inst->number) + ", which has " + std::to_string(inst->record->outputCount));
+    // The mark is Velk's: it sets it when it hands a block out, and a producing class
+    // clears it on each visit before it asks.
+    if (channel->outputMark != 0)
+        recordError("GetCurrentOutputBlock on output channel " + std::to_string(index) + " of module " +
+                    std::to_string(inst->number) + " with outputMark " + std::to_string(channel->outputMark) +
+                    " not cleared first");
     BlockBuffer* b = inst->pools[index].current(blockSize_, blockSerial_);
+    if (b) channel->outputMark = kHandedOutMark;
     return b ? b->data() : nullptr;
 }
 

@@ -41,6 +41,12 @@ protected:
         std::memcpy(&v, reinterpret_cast<const unsigned char*>(b) + 24 + 4 * j, 4);
         return v;
     }
+    // Asks for the channel's current block as a producing class does: the mark
+    // cleared first.
+    DataBlock* ask(OutputChannel* channel) const {
+        channel->outputMark = 0;
+        return getOut(channel);
+    }
     bool hasError(const std::string& part) const {
         for (const auto& e : host->errors())
             if (e.find(part) != std::string::npos) return true;
@@ -59,10 +65,10 @@ protected:
 }  // namespace
 
 TEST_F(Blocks, CurrentBlockStaysUntilReleasedAndStartsUnwritten) {
-    DataBlock* b = getOut(source->outputChannels[0]);
+    DataBlock* b = ask(source->outputChannels[0]);
     ASSERT_NE(b, nullptr);
-    EXPECT_EQ(getOut(source->outputChannels[0]), b);
-    EXPECT_NE(getOut(source->outputChannels[1]), b);
+    EXPECT_EQ(ask(source->outputChannels[0]), b);
+    EXPECT_NE(ask(source->outputChannels[1]), b);
     // Fields a producer leaves alone stay recognisably unwritten.
     EXPECT_TRUE(std::isnan(b->startTime));
     EXPECT_TRUE(std::isnan(b->sampleDistance));
@@ -136,7 +142,7 @@ TEST_F(Blocks, FullPoolIsBackPressureUntilAConsumerGivesABlockBack) {
     host->setPoolCapacity(source, 0, 2);
     host->process(source);
     host->process(source);
-    EXPECT_EQ(getOut(source->outputChannels[0]), nullptr);
+    EXPECT_EQ(ask(source->outputChannels[0]), nullptr);
     host->process(source);
     EXPECT_EQ(host->releasedBlocks(source, 0).size(), 2u);
     EXPECT_EQ(host->releasedBlocks(source, 1).size(), 3u);  // the other channel is not held up
@@ -158,18 +164,18 @@ TEST_F(Blocks, BlockWithTwoConsumersReturnsWhenBothGaveItBack) {
     EXPECT_EQ(getIn(sink, 0), getIn(sink, 1));
     releaseIn(sink, 0, "x", 1);
     EXPECT_EQ(host->poolStats(source, 0).out, 1u);
-    EXPECT_EQ(getOut(source->outputChannels[0]), nullptr);
+    EXPECT_EQ(ask(source->outputChannels[0]), nullptr);
     releaseIn(sink, 1, "x", 2);
     EXPECT_EQ(host->poolStats(source, 0).out, 0u);
-    EXPECT_NE(getOut(source->outputChannels[0]), nullptr);
+    EXPECT_NE(ask(source->outputChannels[0]), nullptr);
 }
 
 TEST_F(Blocks, ExhaustedPoolAnswersNullUntilRaised) {
     host->exhaustPool(source, 1);
-    EXPECT_EQ(getOut(source->outputChannels[1]), nullptr);
-    EXPECT_NE(getOut(source->outputChannels[0]), nullptr);
+    EXPECT_EQ(ask(source->outputChannels[1]), nullptr);
+    EXPECT_NE(ask(source->outputChannels[0]), nullptr);
     host->setPoolCapacity(source, 1, 3);
-    EXPECT_NE(getOut(source->outputChannels[1]), nullptr);
+    EXPECT_NE(ask(source->outputChannels[1]), nullptr);
 }
 
 TEST_F(Blocks, RecordersCopyEachReleaseWithoutHoldingTheBlock) {
@@ -232,7 +238,7 @@ TEST_F(Blocks, GivingBackAnInputNeverFetchedIsAnError) {
 }
 
 TEST_F(Blocks, ChannelsBeyondTheModulesCountsAreReported) {
-    DataBlock* b = getOut(source->outputChannels[2]);
+    DataBlock* b = ask(source->outputChannels[2]);
     EXPECT_NE(b, nullptr);
     EXPECT_TRUE(hasError("output channel 2 of module 1, which has 2"));
     EXPECT_EQ(getIn(sink, 2), nullptr);
@@ -240,12 +246,12 @@ TEST_F(Blocks, ChannelsBeyondTheModulesCountsAreReported) {
 }
 
 TEST_F(Blocks, OverrunsAndOverwrittenHeadersAreFoundAtRelease) {
-    DataBlock* b = getOut(source->outputChannels[0]);
+    DataBlock* b = ask(source->outputChannels[0]);
     auto* bytes = reinterpret_cast<unsigned char*>(b);
     std::memset(bytes + 24 + 4 * 4, 0, 4);  // a fifth sample into a block of four
     releaseOut(source->outputChannels[0], "Vyttk17AD", 422);
     EXPECT_TRUE(hasError("past the end of block"));
-    b = getOut(source->outputChannels[1]);
+    b = ask(source->outputChannels[1]);
     reinterpret_cast<unsigned char*>(b)[2] ^= 0xFF;
     releaseOut(source->outputChannels[1], "Vyttk17AD", 422);
     EXPECT_TRUE(hasError("6 bytes at the start of block"));
@@ -274,4 +280,16 @@ TEST_F(Blocks, RemovingASourceTakesItsBlocksOutOfOtherQueues) {
     DataBlock* b = getIn(sink, 0);
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(sample(b, 0), 1.0f);
+}
+
+// Velk marks an output channel when it hands a block out, and a producing class
+// clears the mark on each visit before it asks: asking with the mark still set is a
+// misuse the host reports.
+TEST_F(Blocks, AskingWithoutClearingTheOutputMarkIsReported) {
+    DataBlock* b = ask(source->outputChannels[0]);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(source->outputChannels[0]->outputMark, velk::kHandedOutMark);
+    EXPECT_TRUE(host->errors().empty());
+    EXPECT_EQ(getOut(source->outputChannels[0]), b);
+    EXPECT_TRUE(hasError("GetCurrentOutputBlock on output channel 0 of module 1 with outputMark 1 not cleared first"));
 }

@@ -63,6 +63,7 @@ struct TestClass {
         auto release = velkFunction<NewReleaseOutputBlockFn>(*c.host, "NewReleaseOutputBlock");
         uint32_t blockSize = c.host->blockSize();
         for (uint32_t ch = 0; ch < m->outputCount; ++ch) {
+            m->outputChannels[ch]->outputMark = 0;
             DataBlock* b = getBlock(m->outputChannels[ch]);
             if (!b) continue;
             b->sampleDistance = 0.001;
