@@ -17,6 +17,7 @@ namespace {
 constexpr int kSockets = 4;
 constexpr uint64_t kChannelCountLimit = 0xFFFFFFFFull;  // samplesDone is 32 bits wide
 const char* const kBufferNames[8] = {"64K", "128K", "256K", "512K", "1M", "2M", "4M", "8M"};
+constexpr uint64_t kBufferIndexByte = 248;  // where the analog module's area keeps its buffer size index
 
 std::string num(double v) {
     char text[32];
@@ -178,20 +179,31 @@ private:
             const AnalogRead r = analogReadOf(s_, m);
             if (r.refused || r.samplesPerRead * 2 <= r.bufferBytes) continue;
             const uint64_t bytes = r.samplesPerRead * 2;
-            std::string advice = "choose a smaller block_size";
-            for (int i = 0; i < 8; ++i)
-                if ((65536ull << i) >= bytes) {
-                    advice = std::string("choose buffer = ") + kBufferNames[i] + " or more, or a smaller block_size";
-                    break;
-                }
+            int fits = -1;  // the smallest buffer that holds the read
+            for (int i = 7; i >= 0; --i)
+                if ((65536ull << i) >= bytes) fits = i;
             const int bufferIndex = m.bufferIndex.value_or(2);
-            return fail(m.keyLines.count("buffer") ? m.lineOf("buffer") : m.line,
-                        "module " + id(m.id) + ": one read of the card is " + std::to_string(m.channelCount()) +
-                            " channels x " + std::to_string(s_.blockSize) + " samples x decimation " +
-                            std::to_string(r.decimation) + " x 2 bytes = " + std::to_string(bytes) +
-                            " bytes, more than its driver buffer of " + kBufferNames[bufferIndex] + " (" +
-                            std::to_string(r.bufferBytes) + " bytes): the card would overflow before the read "
-                            "is ready; " + advice);
+            std::string advice = "choose a smaller block_size";
+            int line = m.keyLines.count("buffer") ? m.lineOf("buffer") : m.line;
+            std::string buffer = std::string("its driver buffer of ") + kBufferNames[bufferIndex];
+            if (m.saved) {
+                // A saved module keeps its buffer size in its area, where no buffer
+                // key can reach it: the advice names the byte that holds it.
+                line = savedBufferLine(m);
+                buffer = std::string("the driver buffer of ") + kBufferNames[bufferIndex] +
+                         " that its saved area holds";
+                if (fits >= 0)
+                    advice += ", or save the module again with a driver buffer of " + std::string(kBufferNames[fits]) +
+                              " or more (the buffer size index at byte 248 of its area, " + std::to_string(fits) +
+                              " or more)";
+            } else if (fits >= 0) {
+                advice = std::string("choose buffer = ") + kBufferNames[fits] + " or more, or a smaller block_size";
+            }
+            return fail(line, "module " + id(m.id) + ": one read of the card is " + std::to_string(m.channelCount()) +
+                                  " channels x " + std::to_string(s_.blockSize) + " samples x decimation " +
+                                  std::to_string(r.decimation) + " x 2 bytes = " + std::to_string(bytes) +
+                                  " bytes, more than " + buffer + " (" + std::to_string(r.bufferBytes) +
+                                  " bytes): the card would overflow before the read is ready; " + advice);
         }
         return true;
     }
@@ -209,6 +221,13 @@ private:
                         num(block) + " s, and the block that reaches " + num(*s_.pauseAtS) + " s ends at " +
                         num(at * block) + " s, where the run ends (duration_s = " + num(s_.durationS) +
                         "); the last point a pause can take is " + num(static_cast<double>(last - 1) * block) + " s");
+    }
+
+    // The line of a saved module's area that holds its buffer size index (byte 248).
+    static int savedBufferLine(const ModuleDef& m) {
+        for (const auto& p : m.saved->pieces)
+            if (p.first <= kBufferIndexByte && kBufferIndexByte < p.first + p.second.bytes.size()) return p.second.line;
+        return m.line;
     }
 
     const ModuleDef* module(const std::string& name) {
