@@ -29,6 +29,17 @@ std::string lower(std::string s)
     return s;
 }
 
+// Text of the configuration quoted in a message: a long one by its first 40
+// characters and "...", cut before a UTF-8 lead byte, never inside a character.
+std::string clip(const std::string& s)
+{
+    const size_t most = 40;
+    if (s.size() <= most) return s;
+    size_t cut = most;
+    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
+    return s.substr(0, cut) + "...";
+}
+
 std::vector<std::string> words(const std::string& s)
 {
     std::vector<std::string> out;
@@ -159,7 +170,7 @@ bool parseSignal(const std::string& text, SignalSpec& out, std::string& error)
     }
     SignalSpec gen;
     if (!parseSignalKind(lower(w[0]), gen.kind)) {
-        error = "unknown signal kind '" + w[0] + "' (dc, sine, square, triangle, ramp, noise, scan, codes)";
+        error = "unknown signal kind '" + clip(w[0]) + "' (dc, sine, square, triangle, ramp, noise, scan, codes)";
         return false;
     }
     for (size_t i = 1; i < w.size(); ++i) {
@@ -167,14 +178,14 @@ bool parseSignal(const std::string& text, SignalSpec& out, std::string& error)
         if (gen.kind == SignalKind::Codes) {
             uint16_t code;
             if (eq != std::string::npos || !parseCode(w[i], code)) {
-                error = "'" + w[i] + "' is not a code 0..4095";
+                error = "'" + clip(w[i]) + "' is not a code 0..4095";
                 return false;
             }
             gen.codes.push_back(code);
             continue;
         }
         if (eq == std::string::npos) {
-            error = "expected name=value, found '" + w[i] + "'";
+            error = "expected name=value, found '" + clip(w[i]) + "'";
             return false;
         }
         std::string name = lower(w[i].substr(0, eq));
@@ -191,13 +202,13 @@ bool parseSignal(const std::string& text, SignalSpec& out, std::string& error)
                                                        (gen.kind == SignalKind::Square && name == "duty"))));
         }
         if (!known) {
-            error = "parameter '" + name + "' does not apply to " + lower(w[0]);
+            error = "parameter '" + clip(name) + "' does not apply to " + lower(w[0]);
             return false;
         }
         if (integerParameter || name == "seed") {
             int64_t v;
             if (!parseInteger(value, v) || (name == "seed" && v < 0)) {
-                error = "'" + value + "' is not a whole number (" + name + ")";
+                error = "'" + clip(value) + "' is not a whole number (" + name + ")";
                 return false;
             }
             if (name == "start") gen.start = v;
@@ -207,7 +218,7 @@ bool parseSignal(const std::string& text, SignalSpec& out, std::string& error)
         }
         double v;
         if (!parseReal(value, v)) {
-            error = "'" + value + "' is not a number (" + name + ")";
+            error = "'" + clip(value) + "' is not a number (" + name + ")";
             return false;
         }
         if (name == "offset") gen.offset = v;
@@ -255,7 +266,7 @@ bool parseInput(const std::string& text, InputSpec& out, std::string& error)
         for (size_t i = 1; i < w.size(); ++i) {
             std::string p = lower(w[i]);
             if (p.compare(0, 6, "start=") != 0 || !parseHexByte(p.substr(6), gen.value)) {
-                error = "counter takes only start=<hexadecimal byte>, found '" + w[i] + "'";
+                error = "counter takes only start=<hexadecimal byte>, found '" + clip(w[i]) + "'";
                 return false;
             }
         }
@@ -264,7 +275,7 @@ bool parseInput(const std::string& text, InputSpec& out, std::string& error)
         for (size_t i = 1; i < w.size(); ++i) {
             uint8_t b;
             if (!parseHexByte(w[i], b)) {
-                error = "'" + w[i] + "' is not a hexadecimal byte";
+                error = "'" + clip(w[i]) + "' is not a hexadecimal byte";
                 return false;
             }
             gen.pattern.push_back(b);
@@ -280,7 +291,7 @@ bool parseInput(const std::string& text, InputSpec& out, std::string& error)
             return false;
         }
     } else {
-        error = "unknown input kind '" + w[0] + "' (fixed, counter, pattern, loopback)";
+        error = "unknown input kind '" + clip(w[0]) + "' (fixed, counter, pattern, loopback)";
         return false;
     }
     out = gen;
@@ -290,27 +301,29 @@ bool parseInput(const std::string& text, InputSpec& out, std::string& error)
 namespace {
 
 // "socket 0 from 10 error 7", "socket 0 from 10 for 3 error 7" or "socket 0 at Tk17GetData 5".
+// The keys pull, overrun and overflow are not case-sensitive; an operation name is.
 bool parseTrigger(const std::string& key, const std::string& value, TriggerSpec& t, std::string& error)
 {
     std::vector<std::string> w = words(value);
-    bool fail = key != "pull" && key != "overrun" && key != "overflow";
+    const std::string event = lower(key);
+    bool fail = event != "pull" && event != "overrun" && event != "overflow";
     if (fail) {
         t.action = TriggerAction::Fail;
         t.op = operationIndex(key);
         t.errorCode = 100;  // TK17SIM_ERR_INJECTED
         if (t.op < 0) {
-            error = "unknown operation '" + key + "' (an operation name, pull, overrun or overflow)";
+            error = "unknown operation '" + clip(key) + "' (an operation name, pull, overrun or overflow)";
             return false;
         }
     } else {
-        t.action = key == "pull" ? TriggerAction::Pull
-                 : key == "overrun" ? TriggerAction::Overrun : TriggerAction::Overflow;
+        t.action = event == "pull" ? TriggerAction::Pull
+                 : event == "overrun" ? TriggerAction::Overrun : TriggerAction::Overflow;
         t.op = -1;
     }
     for (size_t i = 0; i < w.size(); i += 2) {
         std::string word = lower(w[i]);
         if (i + 1 >= w.size()) {
-            error = "'" + w[i] + "' needs a value";
+            error = "'" + clip(w[i]) + "' needs a value";
             return false;
         }
         int64_t v;
@@ -325,7 +338,7 @@ bool parseTrigger(const std::string& key, const std::string& value, TriggerSpec&
             continue;
         }
         if (!parseInteger(w[i + 1], v)) {
-            error = "'" + w[i + 1] + "' is not a whole number";
+            error = "'" + clip(w[i + 1]) + "' is not a whole number";
             return false;
         }
         if (word == "socket") {
@@ -353,13 +366,13 @@ bool parseTrigger(const std::string& key, const std::string& value, TriggerSpec&
             }
             t.errorCode = static_cast<int32_t>(v);
         } else {
-            error = fail ? "expected socket, from, for or error, found '" + w[i] + "'"
-                         : "expected socket or at, found '" + w[i] + "'";
+            error = fail ? "expected socket, from, for or error, found '" + clip(w[i]) + "'"
+                         : "expected socket or at, found '" + clip(w[i]) + "'";
             return false;
         }
     }
     if (!fail && t.op < 0) {
-        error = key + " needs 'at <operation> <call number>'";
+        error = event + " needs 'at <operation> <call number>'";
         return false;
     }
     return true;
@@ -405,17 +418,14 @@ bool parseConfig(const std::string& text, Config& out, std::string& error, int* 
         lineNumber = 1;
         return fail("the text is UTF-16; the configuration is read as ASCII or UTF-8 (save it as UTF-8)");
     }
-    const size_t nul = text.find('\0');
-    if (nul != std::string::npos) {
-        lineNumber = 1 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(nul), '\n'));
-        return fail("a NUL byte; the configuration is ASCII or UTF-8 text (UTF-16 is not read)");
-    }
-    while (pos <= text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
+    // A line ends with LF, CRLF or a CR alone (as older editors save).
+    while (pos < text.size()) {
+        const size_t end = std::min(text.find_first_of("\r\n", pos), text.size());
         std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
+        pos = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
         ++lineNumber;
+        if (line.find('\0') != std::string::npos)
+            return fail("a NUL byte; the configuration is ASCII or UTF-8 text (UTF-16 is not read)");
         size_t comment = line.find_first_of(";#");
         if (comment != std::string::npos) line = line.substr(0, comment);
         line = trim(line);
@@ -429,13 +439,13 @@ bool parseConfig(const std::string& text, Config& out, std::string& error, int* 
                 if (!parseInteger(w[1], n) || n < 0 || n >= kSockets)
                     return fail("card socket must be 0..3");
                 card = static_cast<int>(n);
-                if (c.cards[card].present) return fail("card " + w[1] + " is configured twice");
+                if (c.cards[card].present) return fail("card " + std::to_string(card) + " is configured twice");
                 c.cards[card].present = true;
                 section = Card;
             } else if (w.size() == 1 && w[0] == "fault") {
                 section = Fault;
             } else {
-                return fail("unknown section " + line + " (expected [card N] or [fault])");
+                return fail("unknown section " + clip(line) + " (expected [card N] or [fault])");
             }
             continue;
         }
@@ -444,7 +454,7 @@ bool parseConfig(const std::string& text, Config& out, std::string& error, int* 
         if (eq == std::string::npos) return fail("expected key = value");
         std::string key = trim(line.substr(0, eq));
         std::string value = trim(line.substr(eq + 1));
-        if (section == None) return fail("'" + key + "' outside a section");
+        if (section == None) return fail("'" + clip(key) + "' outside a section");
 
         if (section == Fault) {
             TriggerSpec t;
@@ -460,7 +470,7 @@ bool parseConfig(const std::string& text, Config& out, std::string& error, int* 
         if (k == "io_address" || k == "io_length") {
             int64_t v;
             if (!parseInteger(value, v) || v < 0 || v > 0xFFFFFFFF)
-                return fail("'" + value + "' is not a 32-bit unsigned number");
+                return fail("'" + clip(value) + "' is not a 32-bit unsigned number");
             (k == "io_address" ? cc.ioAddress : cc.ioLength) = static_cast<uint32_t>(v);
         } else if (k == "clock") {
             std::string v = lower(value);
@@ -468,11 +478,11 @@ bool parseConfig(const std::string& text, Config& out, std::string& error, int* 
             else if (v == "virtual") cc.virtualClock = true;
             else return fail("clock is real or virtual");
         } else if (k.size() == 3 && k[0] == 'a' && k[1] == 'i' && k[2] >= '0' && k[2] < '0' + kChannels) {
-            if (!parseSignal(value, cc.channels[k[2] - '0'], problem)) return fail(key + ": " + problem);
+            if (!parseSignal(value, cc.channels[k[2] - '0'], problem)) return fail(clip(key) + ": " + problem);
         } else if (k == "din") {
             if (!parseInput(value, cc.input, problem)) return fail("din: " + problem);
         } else {
-            return fail("unknown key '" + key + "' (io_address, io_length, clock, ai0..ai7, din)");
+            return fail("unknown key '" + clip(key) + "' (io_address, io_length, clock, ai0..ai7, din)");
         }
     }
     out = c;

@@ -4,6 +4,8 @@
 #include "velk/output_paths.h"
 #include "velk/text.h"
 
+#include <string.h>
+
 namespace velk {
 
 namespace {
@@ -20,6 +22,17 @@ bool writeWhole(const std::string& path, const std::string& text, DWORD& code) {
     code = ok ? 0 : GetLastError();
     CloseHandle(f);
     return ok;
+}
+
+// A text the driver hands out, whole however long: asked for its length first.
+template <typename Ask>
+std::string driverText(Ask ask) {
+    const int32_t n = ask(nullptr, 0u);
+    if (n <= 0) return std::string();
+    std::string text(static_cast<size_t>(n) + 1, '\0');
+    ask(&text[0], static_cast<uint32_t>(text.size()));
+    text.resize(strlen(text.c_str()));
+    return text;
 }
 
 std::string environment(const char* name) {
@@ -56,7 +69,10 @@ bool CardConfiguration::arrange(std::string& error) {
     } else if (!sheet_.driverConfig.empty()) {
         file_ = sheet_.resolve(sheet_.driverConfig);
         if (GetFileAttributesA(file_.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            error = "driver_config: " + cp932ToUtf8(file_) + " does not exist";
+            // Named as the worksheet writes it (UTF-8), with the folder it is taken from.
+            error = sheet_.at(sheet_.lineOf("driver_config")) + ": driver_config: '" + clipText(sheet_.driverConfig) +
+                    "' does not exist" +
+                    (isAbsolutePath(sheet_.driverConfig) ? "" : " in " + cp932ToUtf8(sheet_.baseDir));
             return false;
         }
     } else {
@@ -83,17 +99,16 @@ bool CardConfiguration::arrange(std::string& error) {
 bool CardConfiguration::check(HMODULE driver, std::string& error) const {
     const SimApi sim = SimApi::from(driver);
     if (!sim.ConfigError || !sim.ConfigSource) return true;
-    char source[1024] = {};
-    sim.ConfigSource(source, sizeof source);
-    const std::string used = source;
+    const std::string used = driverText([&](char* text, uint32_t size) { return sim.ConfigSource(text, size); });
     if (!file_.empty() && used.compare(0, 5 + file_.size(), "file " + file_) != 0) {
         error = "the card driver did not take the configuration " + cp932ToUtf8(file_) + ": it used " +
                 cp932ToUtf8(used);
         return false;
     }
     uint32_t line = 0;
-    char reason[1024] = {};
-    if (sim.ConfigError(&line, reason, sizeof reason) <= 0) return true;
+    const std::string reason =
+        driverText([&](char* text, uint32_t size) { return sim.ConfigError(&line, text, size); });
+    if (reason.empty()) return true;
     std::string where;
     if (wroteFile_) {
         // The driver's line in the file made of the worksheet's card sections.
@@ -101,20 +116,28 @@ bool CardConfiguration::check(HMODULE driver, std::string& error) const {
         const int sheetLine = index < sheet_.cardLines.size() ? sheet_.cardLines[index]
                               : sheet_.cardLines.empty()     ? 0
                                                              : sheet_.cardLines.front();
-        where = sheet_.name + ":" + std::to_string(sheetLine);
+        where = sheet_.at(sheetLine);
+    } else if (!file_.empty()) {
+        // The driver_config file by the name the worksheet gives it, with the
+        // driver's line; a file it could not read at all is the worksheet's
+        // driver_config line's mistake.
+        where = line > 0 ? clipText(sheet_.driverConfig) + ":" + std::to_string(line)
+                         : sheet_.at(sheet_.lineOf("driver_config")) + ": driver_config " +
+                               clipText(sheet_.driverConfig);
     } else {
-        where = !file_.empty() ? sheet_.driverConfig : used.compare(0, 5, "file ") == 0 ? used.substr(5) : used;
+        where = used.compare(0, 5, "file ") == 0 ? used.substr(5) : used;
         const size_t mark = where.rfind(" (");
-        if (file_.empty() && mark != std::string::npos) where.erase(mark);
+        if (mark != std::string::npos) where.erase(mark);
+        where = cp932ToUtf8(where);
         if (line > 0) where += ":" + std::to_string(line);
     }
-    error = cp932ToUtf8(where) + ": " + reason + " (the simulated card's configuration; nothing was built)";
+    error = where + ": " + reason + " (the simulated card's configuration; nothing was built)";
     return false;
 }
 
 std::string CardConfiguration::describe() const {
     if (wroteFile_) {
-        return sheet_.name + ", lines " + std::to_string(sheet_.cardLines.front()) + " to " +
+        return cp932ToUtf8(sheet_.name) + ", lines " + std::to_string(sheet_.cardLines.front()) + " to " +
                std::to_string(sheet_.cardLines.back());
     }
     if (!file_.empty()) return cp932ToUtf8(file_);

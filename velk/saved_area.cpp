@@ -17,8 +17,11 @@ constexpr size_t kNameSlot = 24;
 constexpr size_t kAnalogSocket = 192;
 constexpr size_t kDigitalSocket = 96;
 constexpr size_t kAnalogRange = 200;
+constexpr size_t kAnalogFirstChannel = 204;
 constexpr size_t kAnalogLastChannel = 208;
 constexpr size_t kAnalogInterval = 212;
+constexpr size_t kAnalogConstant0 = 216;  // the mode record's two constant fields
+constexpr size_t kAnalogConstant1 = 220;
 constexpr size_t kAnalogDriverBuffer = 224;
 constexpr size_t kAnalogDecimation = 228;
 constexpr size_t kAnalogSampleBuffer = 232;
@@ -91,11 +94,16 @@ std::vector<std::string> describeArea(ModuleKind kind, const std::string& area) 
         lines.push_back("buffer size index " + std::to_string(index) +
                         (index >= 0 && index <= 7 ? std::string(" (") + kBufferNames[index] + ")"
                                                   : std::string(" (not 0 to 7: the module uses 256K)")));
-        lines.push_back("written at each start: last channel " + std::to_string(areaInt32(area, kAnalogLastChannel)) +
+        lines.push_back("written at each start: first channel " +
+                        std::to_string(areaInt32(area, kAnalogFirstChannel)) + ", last channel " +
+                        std::to_string(areaInt32(area, kAnalogLastChannel)) +
                         ", interval " + std::to_string(areaInt32(area, kAnalogInterval)) + ", driver buffer " +
                         std::to_string(areaInt32(area, kAnalogDriverBuffer)) + ", decimation " +
                         std::to_string(areaInt32(area, kAnalogDecimation)) + ", samples per read " +
                         std::to_string(static_cast<uint32_t>(areaInt32(area, kAnalogSamplesPerRead))));
+        lines.push_back("the mode record's constant fields: " + std::to_string(areaInt32(area, kAnalogConstant0)) +
+                        " at byte 216 and " + std::to_string(areaInt32(area, kAnalogConstant1)) +
+                        " at byte 220 (0 and 1, written at creation and never changed)");
         lines.push_back("sample buffer " + pointerAt(area, kAnalogSampleBuffer) +
                         " (a pointer of the process that saved it, set while a run goes)");
         addNames(lines, area, 8);

@@ -3,6 +3,7 @@
 #include "velk/field_text.h"
 #include "velk/host.h"
 #include "velk/saved_state.h"
+#include "velk/text.h"
 
 #include <errno.h>
 #include <stdlib.h>
@@ -47,7 +48,8 @@ bool readHexBytes(const std::string& value, std::string& bytes, std::string& why
         if (end == std::string::npos) end = value.size();
         const std::string token = value.substr(i, end - i);
         if (token.size() != 2 || hexDigit(token[0]) < 0 || hexDigit(token[1]) < 0) {
-            why = "'" + token + "' is not a byte: bytes are two hex digits each, separated by blanks (4E 00 FF)";
+            why = "'" + clipText(token) +
+                  "' is not a byte: bytes are two hex digits each, separated by blanks (4E 00 FF)";
             return false;
         }
         bytes += static_cast<char>(hexDigit(token[0]) * 16 + hexDigit(token[1]));
@@ -185,11 +187,12 @@ bool readSavedModuleKey(ModuleDef& m, const std::string& key, const std::string&
     uint32_t n = 0;
     if (key == "inputs" || key == "outputs") {
         if (!decimal(value, 999999999, n)) {
-            why = key + ": '" + value + "' is not a channel count";
+            why = key + ": '" + clipText(value) + "' is not a channel count";
             return false;
         }
         if (n > Host::kMaxChannels) {
-            why = key + " = " + value + ": a module record holds at most " + std::to_string(Host::kMaxChannels) +
+            why = key + " = " + clipText(value) + ": a module record holds at most " +
+                  std::to_string(Host::kMaxChannels) +
                   " channels each way";
             return false;
         }
@@ -198,19 +201,20 @@ bool readSavedModuleKey(ModuleDef& m, const std::string& key, const std::string&
     }
     if (startsWith(key, kAreaKey)) {
         if (!decimal(key.substr(strlen(kAreaKey)), 65535, n)) {
-            why = "unknown key '" + key + "' (area_NNN gives the area's bytes from byte NNN, in decimal)";
+            why = "unknown key '" + clipText(key) + "' (area_NNN gives the area's bytes from byte NNN, in decimal)";
             return false;
         }
         SavedState::Piece piece;
         if (!readHexBytes(value, piece.bytes, why)) {
-            why = key + ": " + why;
+            why = clipText(key) + ": " + why;
             return false;
         }
         piece.key = key;
         piece.line = m.lineOf(key);
         auto it = s.pieces.find(n);
         if (it != s.pieces.end()) {
-            why = key + ": the bytes from " + std::to_string(n) + " are already given on " + lineText(it->second.line);
+            why = clipText(key) + ": the bytes from " + std::to_string(n) + " are already given on " +
+                  lineText(it->second.line);
             return false;
         }
         s.pieces.emplace(n, std::move(piece));
@@ -218,20 +222,20 @@ bool readSavedModuleKey(ModuleDef& m, const std::string& key, const std::string&
     }
     // columnN: the recording's column name of output channel N.
     if (!decimal(key.substr(strlen(kColumnKey)), Host::kMaxChannels - 1, n)) {
-        why = "unknown key '" + key + "' (column0 to column15 name a saved module's recording columns)";
+        why = "unknown key '" + clipText(key) + "' (column0 to column15 name a saved module's recording columns)";
         return false;
     }
     std::string cp932;
     if (value.empty()) {
-        why = key + " has no name";
+        why = clipText(key) + " has no name";
         return false;
     }
     if (!fieldText(value, kChannelNameField, cp932, why)) {
-        why = key + ": " + why;
+        why = clipText(key) + ": " + why;
         return false;
     }
     if (value.find_first_of(",\"") != std::string::npos) {
-        why = key + ": a column name may not hold ',' or '\"'";
+        why = clipText(key) + ": a column name may not hold ',' or '\"'";
         return false;
     }
     s.columns[n] = value;

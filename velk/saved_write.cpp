@@ -84,16 +84,17 @@ bool plainValue(const std::string& v) {
 }
 
 // A text of the module record (code page 932) as a worksheet value, if it reads
-// back as the same bytes.
-bool recordText(const char* field, size_t room, const TextField& kind, const std::string& id, std::string& utf8,
-                std::string& error) {
+// back as the same bytes. A mistake is said with the line of the module's worksheet
+// that gave the text (or its section's).
+bool recordText(const char* field, size_t room, const TextField& kind, const std::string& where,
+                const std::string& id, std::string& utf8, std::string& error) {
     size_t n = 0;
     while (n < room && field[n]) ++n;
     const std::string bytes(field, n);
     utf8 = cp932ToUtf8(bytes);
     std::string back, why;
     if (!fieldText(utf8, kind, back, why) || back != bytes || !plainValue(utf8)) {
-        error = "module " + id + ": its " + kind.what + " (" + hexBytes(bytes) +
+        error = where + ": module " + clipText(id) + ": its " + kind.what + " (" + hexBytes(bytes) +
                 ") cannot be written as a worksheet value" + (why.empty() ? "" : ": " + why) +
                 "; a blank followed by ';' or '#' starts a comment and blanks at the ends are dropped";
         return false;
@@ -115,12 +116,14 @@ void hexLines(std::ostringstream& s, const std::string& area) {
     }
 }
 
-bool moduleSection(std::ostringstream& s, Host& host, const ModuleRun& r, std::string& error) {
+bool moduleSection(std::ostringstream& s, const Worksheet& w, Host& host, const ModuleRun& r, std::string& error) {
     const ModuleDef& def = *r.def;
     const ModuleRecord* m = r.record;
     std::string name, comment;
-    if (!recordText(m->moduleName, sizeof m->moduleName, kModuleNameField, def.id, name, error) ||
-        !recordText(m->moduleComment, sizeof m->moduleComment, kModuleCommentField, def.id, comment, error))
+    if (!recordText(m->moduleName, sizeof m->moduleName, kModuleNameField, w.at(def.lineOf("name")), def.id, name,
+                    error) ||
+        !recordText(m->moduleComment, sizeof m->moduleComment, kModuleCommentField, w.at(def.lineOf("comment")),
+                    def.id, comment, error))
         return false;
     const std::string area = host.privateArea(m);
     s << "\n[module " << def.id << "]\n";
@@ -197,7 +200,7 @@ bool savedWorksheetText(Experiment& e, const std::string& path, const std::strin
     if (outputs != ".") s << "output_dir    = " << outputs << "\n";
     if (!w.driverConfig.empty()) s << "driver_config = " << rebased(w.driverConfig) << "\n";
     for (const ModuleRun& r : e.modules())
-        if (!moduleSection(s, e.host(), r, error)) return false;
+        if (!moduleSection(s, w, e.host(), r, error)) return false;
     if (!w.connections.empty()) {
         s << "\n[connect]\n";
         for (const ConnectionDef& c : w.connections)

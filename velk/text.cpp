@@ -35,6 +35,17 @@ std::wstring utf8ToWide(const std::string& utf8) { return toWide(CP_UTF8, utf8);
 std::string cp932ToUtf8(const std::string& cp932) { return fromWide(CP_UTF8, toWide(932, cp932)); }
 std::string utf8ToCp932(const std::string& utf8) { return fromWide(932, toWide(CP_UTF8, utf8)); }
 
+std::string clipText(const std::string& utf8, size_t characters) {
+    // A character takes at least one byte: a text of no more bytes is kept whole.
+    if (utf8.size() <= characters) return utf8;
+    std::wstring wide = utf8ToWide(utf8);
+    if (wide.size() <= characters) return utf8;
+    size_t keep = characters;
+    if (keep > 0 && IS_HIGH_SURROGATE(wide[keep - 1])) --keep;
+    wide.resize(keep);
+    return fromWide(CP_UTF8, wide) + "...";
+}
+
 std::string fmtNumber(const char* format, double value) {
     char text[64];
     std::snprintf(text, sizeof text, format, value);

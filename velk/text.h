@@ -2,6 +2,8 @@
 // the UTF-8 the command-line host prints.
 #pragma once
 
+#include <stddef.h>
+
 #include <string>
 
 namespace velk {
@@ -18,6 +20,12 @@ std::wstring utf8ToWide(const std::string& utf8);
 
 // A number formatted with a printf format for one double ("%g", "%.2f").
 std::string fmtNumber(const char* format, double value);
+
+// Worksheet text quoted in a message: at most `characters` characters of the UTF-8
+// text, cut between whole characters (never inside one, nor between the two halves of
+// a surrogate pair), with "..." where it was cut. A long line is not repeated whole.
+constexpr size_t kQuotedCharacters = 40;
+std::string clipText(const std::string& utf8, size_t characters = kQuotedCharacters);
 
 // "C1 AC DD" style dump of the bytes, for diagnostics and test messages.
 std::string hexBytes(const std::string& bytes);

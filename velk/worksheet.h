@@ -79,8 +79,8 @@ struct RecordDef {
 };
 
 struct Worksheet {
-    std::string path;     // the file it was read from (empty for text)
-    std::string name;     // how messages name it ("demo.vws")
+    std::string path;     // the file it was read from (empty for text), code page 932
+    std::string name;     // how messages name it ("demo.vws"), code page 932 like the path
     std::string baseDir;  // folder relative paths are taken from (no trailing separator)
     double periodMs = 1.0;
     uint32_t blockSize = 100;
@@ -93,6 +93,7 @@ struct Worksheet {
     std::vector<int> cardLines;      // the worksheet line of each line of cardText
     std::map<std::string, int> keyLines;  // line of each [experiment] key given
     int experimentLine = 0;               // line of [experiment], 0 without one
+    int lineCount = 0;                    // lines the text has
     std::vector<ModuleDef> modules;
     std::vector<ConnectionDef> connections;
     std::vector<RecordDef> records;
@@ -102,11 +103,17 @@ struct Worksheet {
     int lineOf(const std::string& key) const;
     // A path of the worksheet resolved against baseDir (absolute paths as they are).
     std::string resolve(const std::string& path) const;
+    // "demo.vws:14", in UTF-8: how a message about a mistake on a line of this
+    // worksheet begins (followed by ": what"). A line below 1 is taken as line 1.
+    std::string at(int line) const;
 };
 
 struct WorksheetResult {
     Worksheet sheet;
-    std::string error;  // "name:line: what" when the text could not be used
+    // "name:line: what" when the text could not be used, in UTF-8 (the name
+    // converted from code page 932, the worksheet's text quoted as it was written);
+    // "name: what" only when the file as a whole cannot be read.
+    std::string error;
     int errorLine = 0;
     bool ok() const { return error.empty(); }
 };
@@ -114,8 +121,9 @@ struct WorksheetResult {
 // A worksheet is a small text file: reading stops beyond this size.
 constexpr size_t kMaxWorksheetBytes = 16u << 20;
 
-// Reads worksheet text; `sourceName` prefixes error messages, `baseDir` resolves paths.
-// The text is UTF-8: UTF-16, NUL bytes and invalid UTF-8 are refused with their line.
+// Reads worksheet text; `sourceName` (code page 932, as a file name is) prefixes error
+// messages, `baseDir` resolves paths. The text is UTF-8: UTF-16, NUL bytes and invalid
+// UTF-8 are refused with their line. A line ends with LF, CRLF or a CR alone.
 // Parsing takes time in proportion to the text. After the text has been read, the
 // rules of velk/worksheet_rules.h are checked.
 WorksheetResult parseWorksheet(const std::string& text, const std::string& sourceName = "worksheet",

@@ -1,6 +1,7 @@
 // Reading worksheet text: sections, keys and values, each checked where it is read.
 #include "velk/field_text.h"
 #include "velk/saved_state.h"
+#include "velk/text.h"
 #include "velk/worksheet.h"
 #include "velk/worksheet_rules.h"
 
@@ -8,8 +9,10 @@
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
-#include <set>
+#include <algorithm>
+#include <map>
 #include <unordered_set>
 
 namespace velk {
@@ -60,6 +63,23 @@ bool parseWhole(const std::string& text, long long& out) {
     return true;
 }
 
+// Worksheet text in a message: a long line is quoted by its beginning.
+std::string clip(const std::string& text) { return clipText(text); }
+
+// The key a numbered key of a module stands for: "channel007" is "channel7" and
+// "column00" is "column0", so that one key given twice in two spellings is found.
+// Other keys as they are.
+std::string keyId(const std::string& key) {
+    for (const char* prefix : {"channel", "column"}) {
+        const size_t n = strlen(prefix);
+        if (key.size() <= n || key.compare(0, n, prefix) != 0) continue;
+        if (key.find_first_not_of("0123456789", n) != std::string::npos) return key;
+        const size_t first = std::min(key.find_first_not_of('0', n), key.size() - 1);
+        return prefix + key.substr(first);
+    }
+    return key;
+}
+
 const char* const kBufferSizes[] = {"64k", "128k", "256k", "512k", "1m", "2m", "4m", "8m"};
 
 enum class Section { None, Experiment, Module, Connect, Record, Card };
@@ -78,17 +98,18 @@ public:
             fail(1, "the worksheet is UTF-16 text; save it as UTF-8");
             return r_;
         }
+        // A line ends with LF, CRLF or a CR alone (as older editors save).
         size_t pos = 0;
         int line = 0;
         while (pos < text.size()) {
-            size_t end = text.find('\n', pos);
-            if (end == std::string::npos) end = text.size();
+            const size_t end = std::min(text.find_first_of("\r\n", pos), text.size());
             std::string raw = text.substr(pos, end - pos);
-            pos = end + 1;
+            pos = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
             ++line;
             if (line == 1 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) raw.erase(0, 3);
             if (!readable(raw, line) || !handle(raw, line)) return r_;
         }
+        r_.sheet.lineCount = line;
         if (!finishSavedModules(r_.sheet, line, what_)) {
             fail(line, what_);
             return r_;
@@ -101,7 +122,7 @@ public:
 private:
     bool fail(int line, const std::string& what) {
         if (r_.error.empty()) {
-            r_.error = line > 0 ? source_ + ":" + std::to_string(line) + ": " + what : source_ + ": " + what;
+            r_.error = (line > 0 ? r_.sheet.at(line) : cp932ToUtf8(source_)) + ": " + what;
             r_.errorLine = line;
         }
         return false;
@@ -135,22 +156,32 @@ private:
         if (text.empty()) return true;
         if (text[0] == '[') return header(text, line);
         switch (section_) {
-            case Section::None: return fail(line, "text outside a section: " + text);
+            case Section::None: return fail(line, "text outside a section: " + clip(text));
             case Section::Connect: return connection(text, line);
             default: break;
         }
         const size_t eq = text.find('=');
-        if (eq == std::string::npos) return fail(line, "expected 'key = value': " + text);
+        if (eq == std::string::npos) return fail(line, "expected 'key = value': " + clip(text));
         const std::string key = lower(trim(text.substr(0, eq)));
         const std::string value = trim(text.substr(eq + 1));
         if (key.empty()) return fail(line, "a key is missing before '='");
-        if (!seenKeys_.insert(key).second) return fail(line, "'" + key + "' given twice in this section");
+        const std::string id = keyId(key);
+        const auto seen = seenKeys_.emplace(id, std::make_pair(key, line));
+        if (!seen.second) {
+            const std::string& first = seen.first->second.first;
+            const std::string firstLine = std::to_string(seen.first->second.second);
+            if (first == key)
+                return fail(line, "'" + clip(key) + "' given twice in this section (first on line " + firstLine + ")");
+            return fail(line, "'" + clip(key) + "' is the key '" + clip(first) + "' of line " + firstLine +
+                                  " again (leading zeros do not make another number); each key may be given once "
+                                  "per section");
+        }
         switch (section_) {
             case Section::Experiment:
-                r_.sheet.keyLines[key] = line;
+                r_.sheet.keyLines[id] = line;
                 return experimentKey(key, value, line);
             case Section::Module:
-                r_.sheet.modules.back().keyLines[key] = line;
+                r_.sheet.modules.back().keyLines[id] = line;
                 return moduleKey(key, value, line);
             case Section::Record: return recordKey(key, value, line);
             default: return fail(line, "unexpected line");
@@ -163,7 +194,7 @@ private:
     }
 
     bool header(const std::string& text, int line) {
-        if (text.back() != ']') return fail(line, "a section header must end with ']': " + text);
+        if (text.back() != ']') return fail(line, "a section header must end with ']': " + clip(text));
         const std::string inner = trim(text.substr(1, text.size() - 2));
         const size_t blank = inner.find_first_of(" \t");
         const std::string kind = lower(inner.substr(0, blank));
@@ -175,7 +206,7 @@ private:
             section_ = Section::Experiment;
         } else if (kind == "module") {
             if (!validId(arg)) return fail(line, "[module NAME] needs a name of letters, digits, '_' or '-'");
-            if (!moduleIds_.insert(arg).second) return fail(line, "module '" + arg + "' defined twice");
+            if (!moduleIds_.insert(arg).second) return fail(line, "module '" + clip(arg) + "' defined twice");
             ModuleDef m;
             m.id = arg;
             m.line = line;
@@ -185,7 +216,7 @@ private:
             section_ = Section::Connect;
         } else if (kind == "record") {
             if (!validId(arg)) return fail(line, "[record MODULE] needs the name of a module");
-            if (!recorded_.insert(arg).second) return fail(line, "module '" + arg + "' recorded twice");
+            if (!recorded_.insert(arg).second) return fail(line, "module '" + clip(arg) + "' recorded twice");
             RecordDef rec;
             rec.module = arg;
             rec.line = line;
@@ -196,7 +227,7 @@ private:
             addCardLine(text, line);
             section_ = Section::Card;
         } else {
-            return fail(line, "unknown section [" + inner + "]");
+            return fail(line, "unknown section [" + clip(inner) + "]");
         }
         return true;
     }
@@ -210,15 +241,15 @@ private:
     }
 
     bool number(const std::string& key, const std::string& value, int line, double& out) {
-        if (!parseDouble(value, out)) return fail(line, key + ": '" + value + "' is not a number");
+        if (!parseDouble(value, out)) return fail(line, key + ": '" + clip(value) + "' is not a number");
         return true;
     }
 
     bool whole(const std::string& key, const std::string& value, int line, long long lo, long long hi,
                long long& out) {
-        if (!parseWhole(value, out)) return fail(line, key + ": '" + value + "' is not a whole number");
+        if (!parseWhole(value, out)) return fail(line, key + ": '" + clip(value) + "' is not a whole number");
         if (out < lo || out > hi)
-            return fail(line, key + " = " + value + " is out of range (" + std::to_string(lo) + " to " +
+            return fail(line, key + " = " + clip(value) + " is out of range (" + std::to_string(lo) + " to " +
                                   std::to_string(hi) + ")");
         return true;
     }
@@ -230,7 +261,9 @@ private:
         if (key == "period_ms") {
             if (!number(key, value, line, d)) return false;
             if (d <= 0) return fail(line, "period_ms must be above 0");
-            if (d > kMaxPeriodMs) return fail(line, "period_ms = " + value + " is too long: at most 60000 ms (one sample a minute)");
+            if (d > kMaxPeriodMs)
+                return fail(line,
+                            "period_ms = " + clip(value) + " is too long: at most 60000 ms (one sample a minute)");
             s.periodMs = d;
         } else if (key == "block_size") {
             if (!whole(key, value, line, 1, 65535, n)) return false;
@@ -239,7 +272,7 @@ private:
             if (!number(key, value, line, d)) return false;
             if (d <= 0) return fail(line, "duration_s must be above 0");
             if (d > kMaxDurationS)
-                return fail(line, "duration_s = " + value +
+                return fail(line, "duration_s = " + clip(value) +
                                       " is too long: a run covers at most 4294967 s (49.7 days), where the "
                                       "millisecond tick count that paces digital input wraps");
             s.durationS = d;
@@ -258,7 +291,7 @@ private:
             if (value.empty()) return fail(line, "driver_config is empty");
             s.driverConfig = value;
         } else {
-            return fail(line, "unknown key '" + key + "' in [experiment]");
+            return fail(line, "unknown key '" + clip(key) + "' in [experiment]");
         }
         return true;
     }
@@ -272,7 +305,7 @@ private:
             if (v == "analog_in") m.kind = ModuleKind::AnalogIn;
             else if (v == "digital_in") m.kind = ModuleKind::DigitalIn;
             else if (v == "digital_out") m.kind = ModuleKind::DigitalOut;
-            else return fail(line, "unknown class '" + value + "' (analog_in, digital_in or digital_out)");
+            else return fail(line, "unknown class '" + clip(value) + "' (analog_in, digital_in or digital_out)");
         } else if (key == "socket") {
             if (!whole(key, value, line, 0, 3, n)) return false;
             m.socket = static_cast<int>(n);
@@ -299,18 +332,20 @@ private:
             if (index < 0) return fail(line, "buffer must be one of 64K 128K 256K 512K 1M 2M 4M 8M");
             m.bufferIndex = index;
         } else if (key.compare(0, 7, "channel") == 0 && key.size() > 7) {
+            // The channel's number in decimal digits only: no sign and no blank.
             long long index = 0;
-            if (!parseWhole(key.substr(7), index) || index < 0 || index > 7)
-                return fail(line, "unknown key '" + key + "' (channel0 to channel7 name channels)");
-            if (value.empty()) return fail(line, key + " has no name");
-            if (!fieldText(value, kChannelNameField, cp932, why)) return fail(line, key + ": " + why);
+            if (key.find_first_not_of("0123456789", 7) != std::string::npos ||
+                !parseWhole(keyId(key).substr(7), index) || index > 7)
+                return fail(line, "unknown key '" + clip(key) + "' (channel0 to channel7 name channels)");
+            if (value.empty()) return fail(line, clip(key) + " has no name");
+            if (!fieldText(value, kChannelNameField, cp932, why)) return fail(line, clip(key) + ": " + why);
             if (value.find_first_of(",\"") != std::string::npos)
-                return fail(line, key + ": a channel name may not hold ',' or '\"'");
+                return fail(line, clip(key) + ": a channel name may not hold ',' or '\"'");
             m.channelNames[static_cast<uint32_t>(index)] = value;
         } else if (isSavedModuleKey(key)) {
             if (!readSavedModuleKey(m, key, value, why)) return fail(line, why);
         } else {
-            return fail(line, "unknown key '" + key + "' in [module " + m.id + "]");
+            return fail(line, "unknown key '" + clip(key) + "' in [module " + clip(m.id) + "]");
         }
         return true;
     }
@@ -322,11 +357,11 @@ private:
             // The same name twice; paths that differ only in spelling are found
             // before the run, where they are resolved (velk/output_paths.h).
             if (!recordFiles_.insert(lower(value)).second)
-                return fail(line, "file '" + value + "' is written by another recorder");
+                return fail(line, "file '" + clip(value) + "' is written by another recorder");
             rec.file = value;
             rec.fileLine = line;
         } else {
-            return fail(line, "unknown key '" + key + "' in [record " + rec.module + "]");
+            return fail(line, "unknown key '" + clip(key) + "' in [record " + clip(rec.module) + "]");
         }
         return true;
     }
@@ -334,12 +369,13 @@ private:
     // "ai.0 -> dout.1"
     bool connection(const std::string& text, int line) {
         const size_t arrow = text.find("->");
-        if (arrow == std::string::npos) return fail(line, "expected 'module.channel -> module.channel': " + text);
+        if (arrow == std::string::npos)
+            return fail(line, "expected 'module.channel -> module.channel': " + clip(text));
         ConnectionDef c;
         c.line = line;
         if (!endpoint(trim(text.substr(0, arrow)), c.from, c.output) ||
             !endpoint(trim(text.substr(arrow + 2)), c.to, c.input))
-            return fail(line, "expected 'module.channel -> module.channel': " + text);
+            return fail(line, "expected 'module.channel -> module.channel': " + clip(text));
         r_.sheet.connections.push_back(c);
         return true;
     }
@@ -358,7 +394,8 @@ private:
     WorksheetResult r_;
     Section section_ = Section::None;
     std::string what_;
-    std::set<std::string> seenKeys_;
+    // The keys of the section so far, by the key they stand for: as written, and line.
+    std::map<std::string, std::pair<std::string, int>> seenKeys_;
     std::unordered_set<std::string> moduleIds_;
     std::unordered_set<std::string> recorded_;
     std::unordered_set<std::string> recordFiles_;

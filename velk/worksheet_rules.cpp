@@ -1,9 +1,12 @@
 #include "velk/worksheet_rules.h"
 
+#include "velk/text.h"
+
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <map>
 #include <unordered_map>
 
@@ -14,12 +17,16 @@ namespace {
 constexpr int kSockets = 4;
 constexpr uint64_t kChannelCountLimit = 0xFFFFFFFFull;  // samplesDone is 32 bits wide
 const char* const kBufferNames[8] = {"64K", "128K", "256K", "512K", "1M", "2M", "4M", "8M"};
+constexpr uint64_t kBufferIndexByte = 248;  // where the analog module's area keeps its buffer size index
 
 std::string num(double v) {
     char text[32];
     snprintf(text, sizeof text, "%g", v);
     return text;
 }
+
+// A module's name as the worksheet wrote it, a long one by its beginning.
+std::string id(const std::string& name) { return clipText(name); }
 
 bool isSource(ModuleKind kind) { return kind != ModuleKind::DigitalOut; }
 
@@ -59,7 +66,7 @@ private:
 
     bool modules() {
         for (const ModuleDef& m : s_.modules) {
-            if (!m.keyLines.count("class")) return fail(m.line, "[module " + m.id + "] has no class");
+            if (!m.keyLines.count("class")) return fail(m.line, "[module " + id(m.id) + "] has no class");
             // A saved module's counts are its record's, beyond the class's maximum
             // too: the module answers for them when it starts.
             if (!m.saved && m.channels && *m.channels > maxChannelsOf(m.kind))
@@ -83,21 +90,22 @@ private:
         for (const ConnectionDef& c : s_.connections) {
             const ModuleDef* from = module(c.from);
             const ModuleDef* to = module(c.to);
-            if (!from) return fail(c.line, "no module '" + c.from + "'");
-            if (!to) return fail(c.line, "no module '" + c.to + "'");
-            if (from->kind == ModuleKind::DigitalOut) return fail(c.line, "'" + c.from + "' has no output channels");
-            if (to->kind != ModuleKind::DigitalOut) return fail(c.line, "'" + c.to + "' has no input channels");
+            if (!from) return fail(c.line, "no module '" + id(c.from) + "'");
+            if (!to) return fail(c.line, "no module '" + id(c.to) + "'");
+            if (from->kind == ModuleKind::DigitalOut)
+                return fail(c.line, "'" + id(c.from) + "' has no output channels");
+            if (to->kind != ModuleKind::DigitalOut) return fail(c.line, "'" + id(c.to) + "' has no input channels");
             if (c.output >= from->channelCount())
-                return fail(c.line, "'" + c.from + "' has no output channel " + std::to_string(c.output));
+                return fail(c.line, "'" + id(c.from) + "' has no output channel " + std::to_string(c.output));
             if (c.input >= to->channelCount())
-                return fail(c.line, "'" + c.to + "' has no input channel " + std::to_string(c.input));
+                return fail(c.line, "'" + id(c.to) + "' has no input channel " + std::to_string(c.input));
             // Two sources into one input would interleave their blocks in one queue.
             auto it = fed.emplace(std::make_pair(c.to, c.input), &c);
             if (!it.second) {
                 const ConnectionDef& first = *it.first->second;
-                return fail(c.line, c.to + "." + std::to_string(c.input) + " is already fed by " + first.from + "." +
-                                        std::to_string(first.output) + " (line " + std::to_string(first.line) +
-                                        "); an input channel takes one connection");
+                return fail(c.line, id(c.to) + "." + std::to_string(c.input) + " is already fed by " +
+                                        id(first.from) + "." + std::to_string(first.output) + " (line " +
+                                        std::to_string(first.line) + "); an input channel takes one connection");
             }
         }
         return true;
@@ -106,10 +114,10 @@ private:
     bool records() {
         for (const RecordDef& rec : s_.records) {
             const ModuleDef* m = module(rec.module);
-            if (!m) return fail(rec.line, "no module '" + rec.module + "' to record");
+            if (!m) return fail(rec.line, "no module '" + id(rec.module) + "' to record");
             if (m->kind == ModuleKind::DigitalOut)
-                return fail(rec.line, "'" + rec.module + "' has no output channels to record");
-            if (rec.file.empty()) return fail(rec.line, "[record " + rec.module + "] has no file");
+                return fail(rec.line, "'" + id(rec.module) + "' has no output channels to record");
+            if (rec.file.empty()) return fail(rec.line, "[record " + id(rec.module) + "] has no file");
         }
         return true;
     }
@@ -123,7 +131,9 @@ private:
     // Each card serves one module of each class: at most four modules of a class,
     // never two of a class on one socket.
     bool cards() {
-        if (s_.modules.empty()) return fail(0, "the worksheet defines no [module]; there is nothing to run");
+        // Said at the end of the text, where a module would be added.
+        if (s_.modules.empty())
+            return fail(std::max(s_.lineCount, 1), "the worksheet defines no [module]; there is nothing to run");
         std::map<std::pair<ModuleKind, int>, const ModuleDef*> onSocket;
         std::map<ModuleKind, int> count;
         for (const ModuleDef& m : s_.modules) {
@@ -134,7 +144,7 @@ private:
             auto it = onSocket.emplace(std::make_pair(m.kind, *m.socket), &m);
             if (!it.second)
                 return fail(m.lineOf("socket"), "socket " + std::to_string(*m.socket) + " already serves " +
-                                                    kindName(m.kind) + " module '" + it.first->second->id +
+                                                    kindName(m.kind) + " module '" + id(it.first->second->id) +
                                                     "' (line " + std::to_string(it.first->second->line) +
                                                     "); a card serves one module of each class");
         }
@@ -169,20 +179,31 @@ private:
             const AnalogRead r = analogReadOf(s_, m);
             if (r.refused || r.samplesPerRead * 2 <= r.bufferBytes) continue;
             const uint64_t bytes = r.samplesPerRead * 2;
-            std::string advice = "choose a smaller block_size";
-            for (int i = 0; i < 8; ++i)
-                if ((65536ull << i) >= bytes) {
-                    advice = std::string("choose buffer = ") + kBufferNames[i] + " or more, or a smaller block_size";
-                    break;
-                }
+            int fits = -1;  // the smallest buffer that holds the read
+            for (int i = 7; i >= 0; --i)
+                if ((65536ull << i) >= bytes) fits = i;
             const int bufferIndex = m.bufferIndex.value_or(2);
-            return fail(m.keyLines.count("buffer") ? m.lineOf("buffer") : m.line,
-                        "module " + m.id + ": one read of the card is " + std::to_string(m.channelCount()) +
-                            " channels x " + std::to_string(s_.blockSize) + " samples x decimation " +
-                            std::to_string(r.decimation) + " x 2 bytes = " + std::to_string(bytes) +
-                            " bytes, more than its driver buffer of " + kBufferNames[bufferIndex] + " (" +
-                            std::to_string(r.bufferBytes) + " bytes): the card would overflow before the read "
-                            "is ready; " + advice);
+            std::string advice = "choose a smaller block_size";
+            int line = m.keyLines.count("buffer") ? m.lineOf("buffer") : m.line;
+            std::string buffer = std::string("its driver buffer of ") + kBufferNames[bufferIndex];
+            if (m.saved) {
+                // A saved module keeps its buffer size in its area, where no buffer
+                // key can reach it: the advice names the byte that holds it.
+                line = savedBufferLine(m);
+                buffer = std::string("the driver buffer of ") + kBufferNames[bufferIndex] +
+                         " that its saved area holds";
+                if (fits >= 0)
+                    advice += ", or save the module again with a driver buffer of " + std::string(kBufferNames[fits]) +
+                              " or more (the buffer size index at byte 248 of its area, " + std::to_string(fits) +
+                              " or more)";
+            } else if (fits >= 0) {
+                advice = std::string("choose buffer = ") + kBufferNames[fits] + " or more, or a smaller block_size";
+            }
+            return fail(line, "module " + id(m.id) + ": one read of the card is " + std::to_string(m.channelCount()) +
+                                  " channels x " + std::to_string(s_.blockSize) + " samples x decimation " +
+                                  std::to_string(r.decimation) + " x 2 bytes = " + std::to_string(bytes) +
+                                  " bytes, more than " + buffer + " (" + std::to_string(r.bufferBytes) +
+                                  " bytes): the card would overflow before the read is ready; " + advice);
         }
         return true;
     }
@@ -202,10 +223,17 @@ private:
                         "); the last point a pause can take is " + num(static_cast<double>(last - 1) * block) + " s");
     }
 
-    const ModuleDef* module(const std::string& id) {
+    // The line of a saved module's area that holds its buffer size index (byte 248).
+    static int savedBufferLine(const ModuleDef& m) {
+        for (const auto& p : m.saved->pieces)
+            if (p.first <= kBufferIndexByte && kBufferIndexByte < p.first + p.second.bytes.size()) return p.second.line;
+        return m.line;
+    }
+
+    const ModuleDef* module(const std::string& name) {
         if (index_.empty())
             for (const ModuleDef& m : s_.modules) index_.emplace(m.id, &m);
-        auto it = index_.find(id);
+        auto it = index_.find(name);
         return it == index_.end() ? nullptr : it->second;
     }
 

@@ -17,8 +17,8 @@ constexpr double kMaxPeriodMs = 60000.0;
 // 2^32 ms: the tick count against which digital input is paced wraps there.
 constexpr double kMaxDurationS = 4294967.0;
 
-// True when the worksheet keeps every rule; otherwise false with the line (0 when
-// the mistake belongs to no line) and what is wrong.
+// True when the worksheet keeps every rule; otherwise false with the line (a
+// worksheet without modules: its last line) and what is wrong.
 bool checkWorksheetRules(const Worksheet& sheet, int& line, std::string& what);
 
 // Seconds of data in one block.

@@ -63,14 +63,62 @@ TEST_F(RunnerTest, ADriverConfigFileIsNamedWithItsOwnLineAndAUtf16FileIsSaidToBe
         EXPECT_TRUE(Has(e.error(), "card.ini:1: the text is UTF-16; the configuration is read as ASCII or UTF-8"))
             << e.error();
     }
-    // A folder where the file should be: the driver cannot read it, and says so.
+    // A folder where the file should be: the driver cannot read it, and says so; the
+    // mistake is the worksheet's driver_config line.
     DeleteFileA((dir + "\\card.ini").c_str());
     CreateDirectoryA((dir + "\\card.ini").c_str(), nullptr);
     {
         velk::Experiment e(w.sheet);
         EXPECT_FALSE(e.prepare());
-        EXPECT_TRUE(Has(e.error(), "card.ini: cannot read the configuration file ")) << e.error();
+        EXPECT_EQ(e.error().rfind("f.vws:2: driver_config card.ini: cannot read the configuration file ", 0), 0u)
+            << e.error();
     }
+}
+
+// A driver_config that names no file is the mistake of the worksheet's line.
+TEST_F(RunnerTest, AMissingDriverConfigFileIsNamedWithTheWorksheetsLine) {
+    const std::string dir = TempFolder("nocardfile");
+    velk::WorksheetResult w = velk::parseWorksheet(
+        "[experiment]\nduration_s = 1\ndriver_config = absent.ini\n[module ai]\nclass = analog_in\n", "f.vws", dir);
+    ASSERT_TRUE(w.ok()) << w.error;
+    velk::Experiment e(w.sheet);
+    EXPECT_FALSE(e.prepare());
+    EXPECT_EQ(e.error(), "f.vws:3: driver_config: 'absent.ini' does not exist in " + dir);
+    EXPECT_FALSE(e.hasHost()) << "refused before the extension is loaded";
+}
+
+// Card configurations with CR line ends, in a driver_config file and inline in a
+// worksheet saved the same way: the cards are there, and a mistake is on its line.
+TEST_F(RunnerTest, CardConfigurationsWithCrLineEndsAreReadLineByLine) {
+    const std::string dir = TempFolder("crcard");
+    WriteBytes(dir + "\\card.ini", "; the bench card\r[card 0]\rclock = virtual\rai0 = dc offset=1.25\r");
+    velk::WorksheetResult w = velk::parseWorksheet(
+        "[experiment]\rblock_size = 10\rduration_s = 0.01\rdriver_config = card.ini\r"
+        "[module ai]\rclass = analog_in\rsocket = 0\r[record ai]\rfile = ai.csv\r",
+        "f.vws", dir);
+    ASSERT_TRUE(w.ok()) << w.error;
+    {
+        velk::Experiment e(w.sheet);
+        e.setOutputDir(dir);
+        ASSERT_TRUE(e.prepare()) << e.error();
+        EXPECT_EQ(e.run().end, velk::RunEnd::Completed);
+        std::string error;
+        ASSERT_TRUE(e.writeRecordings(error)) << error;
+        const Csv csv = ReadCsv(dir + "\\ai.csv");
+        ASSERT_EQ(csv.rows.size(), 10u);
+        EXPECT_EQ(static_cast<float>(strtod(csv.rows[9][1].c_str(), nullptr)), CodeVolts(2304));
+        e.finish();
+    }
+    WriteBytes(dir + "\\card.ini", "; the bench card\r[card 0]\r\rclock = later\r");
+    {
+        velk::Experiment e(w.sheet);
+        EXPECT_FALSE(e.prepare());
+        EXPECT_EQ(e.error(),
+                  "card.ini:4: clock is real or virtual (the simulated card's configuration; nothing was built)");
+    }
+    ASSERT_FALSE(Build(std::string("; old editor\r") + kHead + "[card 0]\rclock = virtual\rai0 = codes 4096\r", false));
+    EXPECT_EQ(E().error(), "test.vws:9: ai0: '4096' is not a code 0..4095 (the simulated card's configuration; "
+                           "nothing was built)");
 }
 
 // 8000 codes make a line of about 40 KB, more than an environment variable holds.

@@ -94,7 +94,16 @@ TEST(SavedSheet, ValuesTheModuleMustSurviveAreLetThrough) {
     EXPECT_EQ(lines[0], "card socket 7 (there are sockets 0 to 3 only)");
     EXPECT_EQ(lines[1], u8"range 7 (not 0 or 1: the module runs ±5 V)");
     EXPECT_EQ(lines[2], "buffer size index 9 (not 0 to 7: the module uses 256K)");
-    EXPECT_EQ(lines[6], "channel 1 name \"" + std::string(24, 'N') + "\" (no terminating zero in its 24 bytes)");
+    EXPECT_EQ(lines[3].rfind("written at each start: first channel 0, last channel 0, interval 0, ", 0), 0u)
+        << lines[3];
+    EXPECT_EQ(lines[4], "the mode record's constant fields: 0 at byte 216 and 0 at byte 220 (0 and 1, written at "
+                        "creation and never changed)");
+    area[220] = 1;
+    EXPECT_EQ(velk::describeArea(ModuleKind::AnalogIn, area)[4].rfind("the mode record's constant fields: 0 at byte "
+                                                                       "216 and 1 at byte 220 ",
+                                                                       0),
+              0u);
+    EXPECT_EQ(lines[7], "channel 1 name \"" + std::string(24, 'N') + "\" (no terminating zero in its 24 bytes)");
 }
 
 TEST(SavedSheet, TheAreaMustBeWholeValidHexOfTheClassSize) {
@@ -135,6 +144,51 @@ TEST(SavedSheet, CountsAreBoundedByTheModuleRecordAndRequired) {
               "s.vws:1: saved module 'ai' has no outputs = (its output channel count)");
     EXPECT_EQ(Error(SavedAnalog("column2 = far\n")), "s.vws:21: column2 names a column beyond the module's 2 output channel(s)");
     EXPECT_EQ(Error(SavedAnalog("column1 = a,b\n")), "s.vws:21: column1: a column name may not hold ',' or '\"'");
+}
+
+// column00 is column0: given twice, however spelt, it is refused with both lines
+// (it used to replace the first name silently).
+TEST(SavedSheet, AColumnNamedTwiceIsRefusedWithBothLines) {
+    EXPECT_EQ(Error(SavedAnalog("column0 = A\ncolumn00 = B\n")),
+              "s.vws:22: 'column00' is the key 'column0' of line 21 again (leading zeros do not make another "
+              "number); each key may be given once per section");
+    EXPECT_EQ(Error(SavedAnalog("column1 = A\n\ncolumn1 = B\n")),
+              "s.vws:23: 'column1' given twice in this section (first on line 21)");
+    // Alone, column01 names the column of channel 1 and is found by it.
+    velk::WorksheetResult r = velk::parseWorksheet(SavedAnalog("column01 = Volt B\n"), "s.vws");
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.sheet.modules[0].channelLabel(1), "Volt B");
+    EXPECT_EQ(Error(SavedAnalog("column02 = far\n")),
+              "s.vws:21: column2 names a column beyond the module's 2 output channel(s)");
+}
+
+// A saved module keeps its driver buffer in its area, where no buffer key can
+// reach it: a read too large for it is said with the area line holding the buffer
+// size index, and the advice does not name the key a saved section refuses.
+TEST(SavedSheet, AReadTooLargeForASavedBufferIsAdvisedWithoutTheBufferKey) {
+    std::string text = "[experiment]\nblock_size = 65535\n" + SavedAnalog();  // module from line 3
+    text.replace(text.find("outputs = 2"), 11, "outputs = 8");
+    // Areas from line 7, sixteen bytes a line: byte 248 is on the line of area_240, line 22.
+    const std::string error = Error(text);
+    EXPECT_EQ(error,
+              "s.vws:22: module ai: one read of the card is 8 channels x 65535 samples x decimation 1 x 2 bytes = "
+              "1048560 bytes, more than the driver buffer of 256K that its saved area holds (262144 bytes): the card "
+              "would overflow before the read is ready; choose a smaller block_size, or save the module again with "
+              "a driver buffer of 1M or more (the buffer size index at byte 248 of its area, 4 or more)");
+    EXPECT_EQ(error.find("buffer ="), std::string::npos);
+    // With index 4 (1M) in the area the read fits.
+    std::string area = AnalogArea(0);
+    area[248] = 4;
+    std::string fits = "[experiment]\nblock_size = 65535\n" + SavedAnalog("", area);
+    fits.replace(fits.find("outputs = 2"), 11, "outputs = 8");
+    EXPECT_TRUE(velk::parseWorksheet(fits, "s.vws").ok()) << velk::parseWorksheet(fits, "s.vws").error;
+    // Too large for any buffer: a smaller block is the only advice.
+    std::string huge = "[experiment]\nperiod_ms = 100\nblock_size = 65535\n" + SavedAnalog();
+    EXPECT_NE(Error(huge).find("(262144 bytes): the card would overflow before the read is ready; choose a smaller "
+                               "block_size"),
+              std::string::npos)
+        << Error(huge);
+    EXPECT_EQ(Error(huge).find("buffer size index at byte 248"), std::string::npos) << Error(huge);
 }
 
 TEST(SavedSheet, KeysOfTheDialogsAndOfSavedModulesDoNotMix) {

@@ -391,8 +391,9 @@ TEST_F(SavedTest, ARecordTextAWorksheetCannotHoldIsNotSaved) {
     strcpy(E().module("ai")->moduleName, "A ;B");
     std::string text, error;
     EXPECT_FALSE(velk::savedWorksheetText(E(), "saved.vws", "now", text, error));
-    EXPECT_EQ(error, "module ai: its name (41 20 3B 42) cannot be written as a worksheet value; a blank followed by "
-                     "';' or '#' starts a comment and blanks at the ends are dropped");
+    // Named with the worksheet line of the module (which has no name key: its section's).
+    EXPECT_EQ(error, "saved.vws:5: module ai: its name (41 20 3B 42) cannot be written as a worksheet value; a "
+                     "blank followed by ';' or '#' starts a comment and blanks at the ends are dropped");
     strcpy(E().module("ai")->moduleName, "Trail ");
     EXPECT_FALSE(velk::savedWorksheetText(E(), "saved.vws", "now", text, error));
     strcpy(E().module("ai")->moduleName, "A;B #1");

@@ -95,7 +95,7 @@ TEST(VelkRun, AnEmptyWorksheetAndAnEndlessFileAreRefused) {
     WriteText(dir + "\\empty.vws", "; nothing here\n[experiment]\nduration_s = 1\n");
     std::string out;
     EXPECT_EQ(RunVelk("run \"" + dir + "\\empty.vws\"", out), 2);
-    EXPECT_TRUE(Has(out, "error: empty.vws: the worksheet defines no [module]; there is nothing to run")) << out;
+    EXPECT_TRUE(Has(out, "error: empty.vws:3: the worksheet defines no [module]; there is nothing to run")) << out;
     out.clear();
     EXPECT_EQ(RunVelk("run /dev/zero", out), 2);
     EXPECT_TRUE(Has(out, "error: Z:/dev/zero: larger than 16 MB; a worksheet is a small text file")) << out;

@@ -170,6 +170,38 @@ TEST(Worksheet, MistakesNameTheirLine) {
     }
 }
 
+// A key given twice is refused with both lines, also where it is spelt another way:
+// channel00 is channel0. A channel's number is decimal digits, nothing else.
+TEST(Worksheet, AKeyGivenTwiceIsRefusedWithBothLinesHoweverItIsSpelt) {
+    const BadCase cases[] = {
+        {"[experiment]\nperiod_ms = 1\n\nPeriod_MS = 2\n", 4,
+         "'period_ms' given twice in this section (first on line 2)"},
+        {"[module a]\nclass = analog_in\nchannels = 2\nchannel0 = A\nchannel00 = B\n", 5,
+         "'channel00' is the key 'channel0' of line 4 again (leading zeros do not make another number); each key may "
+         "be given once per section"},
+        {"[module a]\nclass = analog_in\nchannels = 2\nchannel001 = A\nchannel1 = B\n", 5,
+         "'channel1' is the key 'channel001' of line 4 again"},
+        {"[module a]\nclass = analog_in\nchannels = 2\nchannel 1 = A\n", 4, "unknown key 'channel 1'"},
+        {"[module a]\nclass = analog_in\nchannels = 2\nchannel+1 = A\n", 4, "unknown key 'channel+1'"},
+        {"[module a]\nclass = analog_in\nchannels = 2\nchannel-0 = A\n", 4, "unknown key 'channel-0'"},
+        // Found by the channel it names: the line of channel02, not the section's.
+        {"[module a]\nclass = analog_in\nchannels = 2\n\nchannel02 = C\n", 5,
+         "channel2 names a channel beyond channels = 2"},
+    };
+    for (const BadCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        velk::WorksheetResult r = parseWorksheet(c.text, "dup.vws");
+        ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.errorLine, c.line) << r.error;
+        EXPECT_EQ(r.error.rfind("dup.vws:" + std::to_string(c.line) + ": " + c.message, 0), 0u) << r.error;
+    }
+    // One spelling with leading zeros on its own names its channel.
+    velk::WorksheetResult r = parseWorksheet("[module a]\nclass = analog_in\nchannels = 2\nchannel01 = B\n");
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.sheet.modules[0].channelLabel(1), "B");
+    EXPECT_EQ(r.sheet.modules[0].lineOf("channel1"), 4);
+}
+
 TEST(Worksheet, PathsOfUnixAndWindowsKind) {
     EXPECT_EQ(velk::windowsPath("/work/main/x.vws"), "Z:/work/main/x.vws");
     EXPECT_EQ(velk::windowsPath("C:\\x.vws"), "C:\\x.vws");

@@ -339,3 +339,114 @@ TEST_F(SimcardConfigText, Utf16AndNulBytesAreRefusedWithTheirLine)
     EXPECT_NE(std::string::npos, std::string(reason).find("NUL")) << reason;
     EXPECT_EQ(0, d().open(0)) << "no card from a file that could not be read";
 }
+
+// Lines end with LF, CRLF or a CR alone: a file saved by an older editor (CR only)
+// reads as the same configuration, with the same line numbers in its mistakes.
+TEST_F(SimcardConfigText, LinesEndWithLfCrLfOrACrAlone)
+{
+    configure("; saved with CR line ends\r[card 1]\rio_address = 0x320\rclock = virtual\rdin = fixed 5A\r");
+    EXPECT_EQ(0, d().open(0));
+    ASSERT_EQ(1, d().open(1)) << "the card after the comment line is there";
+    Tk17Resource r;
+    ASSERT_EQ(1, d().Tk17GetResource(1, &r));
+    EXPECT_EQ(0x320u, field(r, TK17_RESOURCE_IO_ADDRESS));
+    uint8_t b = 0;
+    ASSERT_EQ(1, d().Tk17InPort(1, &b));
+    EXPECT_EQ(0x5A, b);
+
+    // Each kind of line end counts one line; CR LF is one line end, LF CR two.
+    struct Case {
+        const char* text;
+        uint32_t line;
+    } cases[] = {
+        {"[card 0]\r\rclock = fast\r", 3},
+        {"[card 0]\r\n\r\nclock = fast\r\n", 3},
+        {"[card 0]\n\r\r\nclock = fast", 4},
+        {"; a\r; b\n; c\r\n[card 0]\rdin = random\n", 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(0, sim().Configure(c.text));
+        uint32_t line = 0;
+        char reason[256] = {};
+        EXPECT_GT(sim().ConfigError(&line, reason, sizeof reason), 0);
+        EXPECT_EQ(c.line, line) << reason;
+    }
+}
+
+// A configuration file with CR line ends, found by the driver at load: its card is
+// there (it was read as one comment line, and so as no card at all).
+TEST(SimcardConfigSource, AFileWithCrLineEndsGivesItsCards)
+{
+    clearConfigEnvironment();
+    DriverCopy copy("; the bench card\r[card 2]\rio_address = 0x340\r");
+    LoadedDriver d(copy.dll);
+    ASSERT_TRUE(d.complete());
+    EXPECT_EQ(std::vector<int>{2}, openableSockets(d)) << d.lastError();
+
+    // A NUL byte is said on its line, counted with the same line ends.
+    const std::string text("; x\r[card 0]\rclock = \0virtual\r", 30);
+    writeFile(copy.dir + "vyttk17.ini", text);
+    EXPECT_EQ(0, d.sim.Configure(nullptr));
+    uint32_t line = 0;
+    char reason[256] = {};
+    EXPECT_GT(d.sim.ConfigError(&line, reason, sizeof reason), 0);
+    EXPECT_EQ(3u, line) << reason;
+    EXPECT_NE(std::string::npos, std::string(reason).find("NUL")) << reason;
+}
+
+// The [fault] keys pull, overrun and overflow are keys like any other: not
+// case-sensitive. Operation names keep their spelling.
+TEST_F(SimcardConfigText, FaultEventKeysAreNotCaseSensitive)
+{
+    configure("[card 0]\nclock = virtual\n[card 1]\nclock = virtual\n"
+              "[fault]\n"
+              "PULL = socket 0 at Tk17InPort 2\n"
+              "OverRun = socket 1 at Tk17GetSamplingStatus 2\n"
+              "Overflow = Socket 1 AT Tk17GetSamplingStatus 3\n");
+    ASSERT_EQ(1, d().open(0));
+    uint8_t b = 0;
+    EXPECT_EQ(1, d().Tk17InPort(0, &b));
+    EXPECT_EQ(0, d().Tk17InPort(0, &b)) << "pulled just before the second read";
+    EXPECT_EQ(TK17SIM_ERR_CARD_REMOVED, d().Tk17GetLastError(0));
+
+    start(1, makeMode(0, 0, 0, 10));
+    uint32_t count = 0, status = 0;
+    ASSERT_EQ(1, d().Tk17GetSamplingStatus(1, &count, &status));
+    EXPECT_EQ(0u, status);
+    ASSERT_EQ(1, d().Tk17GetSamplingStatus(1, &count, &status));
+    EXPECT_EQ(static_cast<uint32_t>(TK17_STATUS_OVERRUN), status);
+    ASSERT_EQ(1, d().Tk17GetSamplingStatus(1, &count, &status));
+    EXPECT_EQ(static_cast<uint32_t>(TK17_STATUS_OVERRUN | TK17_STATUS_OVERFLOW), status);
+
+    EXPECT_EQ(0, sim().Configure("[fault]\nPull = socket 0 at tk17inport 2\n"))
+        << "an operation name is spelt as exported";
+    EXPECT_EQ(0, sim().Configure("[fault]\ntk17inport = socket 0 from 2\n"));
+    EXPECT_NE(std::string::npos, d().lastError().find("unknown operation 'tk17inport'")) << d().lastError();
+}
+
+// A long line is quoted by its beginning, cut between whole UTF-8 characters.
+TEST_F(SimcardConfigText, ALongLineIsQuotedByItsBeginning)
+{
+    std::string key;
+    for (int i = 0; i < 200000; ++i) key += u8"鍵";  // 3 bytes each: a cut at 40 bytes falls inside one
+    const std::string text = "[card 0]\n" + key + " = 1\n";
+    EXPECT_EQ(0, sim().Configure(text.c_str()));
+    uint32_t line = 0;
+    const int32_t length = sim().ConfigError(&line, nullptr, 0);
+    ASSERT_GT(length, 0);
+    EXPECT_LT(length, 200) << "the line is not repeated whole";
+    std::string reason(static_cast<size_t>(length) + 1, '\0');
+    sim().ConfigError(&line, &reason[0], static_cast<uint32_t>(reason.size()));
+    reason.resize(static_cast<size_t>(length));
+    EXPECT_EQ(2u, line);
+    std::string thirteen;
+    for (int i = 0; i < 13; ++i) thirteen += u8"鍵";
+    EXPECT_EQ("unknown key '" + thirteen + "...' (io_address, io_length, clock, ai0..ai7, din)", reason);
+
+    const std::string value = "[card 0]\nai0 = codes " + std::string(100000, '7') + "\n";
+    EXPECT_EQ(0, sim().Configure(value.c_str()));
+    EXPECT_LT(d().lastError().size(), 200u) << d().lastError().substr(0, 300);
+    EXPECT_NE(std::string::npos, d().lastError().find("ai0: '" + std::string(40, '7') + "...' is not a code"))
+        << d().lastError().substr(0, 300);
+}
