@@ -30,5 +30,8 @@ if [ "$mode" = qemu ]; then
 fi
 ctest --preset win32 "${limit[@]}" "$@" || status=1
 ctest --preset win64 "$@" || status=1
+# The release archive from the i686 build just tested, and its check (files, checksums,
+# the tested DLL, check-i686.sh, version resources): about a second.
+{ tools/release.sh && tools/check-release.sh; } || status=1
 [ $status = 0 ] && echo "run-tests: all tests passed on both targets" || echo "run-tests: FAILED" >&2
 exit $status

@@ -10,7 +10,7 @@ build=${VELK_BUILD_DIR:-$here/build}
 
 packages=(cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
           binutils-mingw-w64-x86-64 wine64 wine32:i386 googletest xvfb x11-apps imagemagick
-          fonts-ipafont-gothic fonts-wine locales)
+          fonts-ipafont-gothic fonts-wine locales zip unzip python3)
 export DEBIAN_FRONTEND=noninteractive
 # The 32-bit Wine is an i386 package.
 added_i386=0
