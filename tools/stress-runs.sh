@@ -8,7 +8,7 @@
 # Defaults: 2 at once, 200 runs in all, 60 s before a run counts as hung, the x86_64
 # build, tools/stress/paired.vws (an analog module whose range, buffer size and names
 # are set through its setup dialog, and a digital output module). Each run writes to
-# a folder of its own under build/stress/; the log of every failed run is kept there.
+# a folder of its own under build/stress-ARCH/; the log of every failed run is kept there.
 # Prints one line per failure and the totals; exits 1 when any run failed or hung.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,9 +30,12 @@ case $arch in
     *) echo "stress-runs: -a must be i686 or x86_64" >&2; exit 2 ;;
 esac
 [ -f "$bin/velk.exe" ] || { echo "stress-runs: build $bin/velk.exe first" >&2; exit 2; }
-out=$here/build/stress
+out=$here/build/stress-$arch
 rm -rf "$out"
 mkdir -p "$out"
+# The runs use a copy of the build's programs, so a rebuild meanwhile cannot change them.
+cp -r "$bin" "$out/bin"
+bin=$out/bin
 
 source "$here/tools/wine-common.sh"
 velk_start_server "$arch"

@@ -21,7 +21,7 @@ bool restoreSavedModules(Host& host, const Worksheet& sheet, std::vector<Restore
         std::string why;
         ModuleRecord* m = host.restoreModule(classIdOf(def.kind), saved, why);
         if (!m) {
-            error = sheet.name + ":" + std::to_string(def.line) + ": saved module " + def.id +
+            error = sheet.at(def.line) + ": saved module " + def.id +
                     " cannot be restored: " + why;
             return false;
         }

@@ -112,7 +112,7 @@ bool checkOutputFiles(const std::vector<PlannedFile>& files, const std::vector<I
     std::map<std::string, const PlannedFile*> taken;
     for (const PlannedFile& f : files) {
         // A file the command line asks for has no worksheet line.
-        const std::string where = f.line > 0 ? sheetName + ":" + std::to_string(f.line) + ": file '" + f.written + "'"
+        const std::string where = f.line > 0 ? cp932ToUtf8(sheetName) + ":" + std::to_string(f.line) + ": file '" + f.written + "'"
                                              : f.owner + " '" + f.written + "'";
         const std::string device = deviceNamed(f.path);
         if (!device.empty()) {
