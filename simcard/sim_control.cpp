@@ -241,6 +241,21 @@ int32_t WINAPI SimGetPosition(uint16_t socket, uint64_t* conversionIndex)
     return 1;
 }
 
+int32_t WINAPI SimGetCardState(uint16_t socket, SimCardState* state)
+{
+    Lock lock;
+    if (!validSocket(socket) || !state) return 0;
+    const Card& card = g.cards[socket];
+    state->configured = card.config.present ? 1 : 0;
+    state->present = card.present ? 1 : 0;
+    state->open = card.open ? 1 : 0;
+    state->sampling = card.sampling ? 1 : 0;
+    state->virtualClock = card.config.virtualClock ? 1 : 0;
+    state->status = card.status;
+    state->lastError = card.lastError;
+    return 1;
+}
+
 }  // extern "C"
 
 // Each control export has exactly the type the tests call it through (the calling
