@@ -27,6 +27,7 @@ public:
     bool open = false;
     HWND window = nullptr;
     uint32_t message = TK17_MSG_CARD_REMOVED;
+    uint32_t posted = 0;    // notifications posted to the card's window since the configuration
     int64_t openTicks = 0;
     int32_t lastError = 0;
 

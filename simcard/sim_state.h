@@ -82,9 +82,11 @@ CallEntry& logCall(int op, int64_t socket, int32_t result);
 int32_t copyOut(const std::string& text, char* buffer, uint32_t size);
 bool validSocket(uint32_t socket);
 int32_t failWith(uint32_t socket, int32_t error);
-void postRemoved(const Card& c, uint16_t s);
-void postOverflow(const Card& c, uint16_t s);
-void postOverrun(const Card& c, uint16_t s);
+// Notifications to the card's window; each one posted is counted in Card::posted.
+void post(Card& card, uint32_t message, uint16_t socket);
+void postRemoved(Card& c, uint16_t s);
+void postOverflow(Card& c, uint16_t s);
+void postOverrun(Card& c, uint16_t s);
 void pull(uint16_t socket);
 void overrun(uint16_t socket);
 void overflow(uint16_t socket);

@@ -53,6 +53,7 @@ struct SimCardState {
     uint32_t virtualClock;  // 1: the card runs on the virtual clock
     uint32_t status;        // the status word (TK17_STATUS_OVERFLOW, TK17_STATUS_OVERRUN)
     int32_t lastError;      // what Tk17GetLastError gives, read without a call to it
+    uint32_t notifications; // notifications posted to the card's window since the configuration
 };
 
 // The control exports: X(short name, result type, parameter list); the export is
