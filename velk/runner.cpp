@@ -12,12 +12,26 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <map>
+#include <set>
 
 namespace velk {
 
 namespace {
 
 bool isSource(ModuleKind k) { return k != ModuleKind::DigitalOut; }
+
+constexpr int kSockets = 4;
+
+// "module a", "modules a and b", "modules a, b and c".
+std::string moduleList(const std::vector<std::string>& ids) {
+    std::string text = ids.size() == 1 ? "module " : "modules ";
+    for (size_t i = 0; i < ids.size(); ++i) {
+        if (i > 0) text += i + 1 == ids.size() ? " and " : ", ";
+        text += ids[i];
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -78,6 +92,17 @@ bool Experiment::prepare() {
     // are then created and set through their dialogs.
     std::vector<RestoredModule> restored;
     if (!restoreSavedModules(*host_, sheet_, restored, error_)) return false;
+    // The cards the extension opened at set-up: the device selection dialog offers
+    // them, in socket order, to a class until a module of the class has taken one.
+    cardState_ = SimApi::from(GetModuleHandleA("vyttk17.dll")).GetCardState;
+    std::set<int> offered;
+    for (int s = 0; s < kSockets && cardState_; ++s) {
+        SimCardState st{};
+        if (cardState_(static_cast<uint16_t>(s), &st) && st.open) offered.insert(s);
+    }
+    std::map<ModuleKind, std::map<int, std::string>> taken;  // class -> socket -> module
+    for (const RestoredModule& r : restored)
+        if (r.deviceCheck == 1 && r.def->socket) taken[r.def->kind].emplace(*r.def->socket, r.def->id);
     size_t nextRestored = 0;
     for (const ModuleDef& def : sheet_.modules) {
         std::string why;
@@ -95,7 +120,17 @@ bool Experiment::prepare() {
         if (def.saved) {
             run.restored = true;
             run.deviceCheck = restored[nextRestored++].deviceCheck;
+            run.socket = def.socket;
+        } else if (def.socket) {
+            run.socket = def.socket;
+        } else {
+            for (int s : offered)
+                if (!taken[def.kind].count(s)) {
+                    run.socket = s;
+                    break;
+                }
         }
+        if (!def.saved && run.socket) taken[def.kind].emplace(*run.socket, def.id);
         run.def = &def;
         run.record = m;
         if (isSource(def.kind)) {
@@ -179,6 +214,7 @@ bool Experiment::start() {
     paused_ = false;
     pauseDone_ = false;
     pausedSeconds_ = 0;
+    stopCause_.clear();
     for (ModuleRun& r : runs_)
         for (ChannelStats& st : r.channels) {
             const std::string label = st.label;
@@ -196,8 +232,12 @@ bool Experiment::start() {
     host_->setStartTicks(GetTickCount());
     host_->setRunning(1);
     runStartTick_ = GetTickCount64();
+    const ModuleRun* stoppedBy = nullptr;  // the first module whose start stopped the experiment
     for (size_t i = 0; i < runs_.size(); ++i) {
-        if (host_->callClass(runs_[i].record, VELK_CODE_START) != 0) continue;
+        if (host_->callClass(runs_[i].record, VELK_CODE_START) != 0) {
+            if (!stoppedBy && host_->stopRequested()) stoppedBy = &runs_[i];
+            continue;
+        }
         // Refused: the modules already started are stopped again; the refusing one
         // has allocated nothing (it answers 0 before it starts the card).
         for (size_t j = 0; j < i; ++j) host_->callClass(runs_[j].record, VELK_CODE_STOP);
@@ -212,7 +252,8 @@ bool Experiment::start() {
     running_ = true;
     if (host_->stopRequested()) {
         report_.end = RunEnd::StoppedByModule;
-        report_.detail = "a module stopped the experiment at its start";
+        report_.detail = stoppedBy ? "module " + stoppedBy->def->id + " stopped the experiment at its start"
+                                   : "a module stopped the experiment at its start";
         stop();
         return false;
     }
@@ -234,9 +275,46 @@ void Experiment::resume() {
     host_->setPaused(0);
 }
 
-// The thread's messages (the extension's notification window gets the driver's
-// messages only then) are dispatched at most once a millisecond: looking at an empty
-// queue costs tens of microseconds under Wine, more than a round of small blocks.
+// Dispatches the thread's messages (the extension's notification window gets the
+// driver's messages only then). A message that makes the extension stop the
+// experiment is a driver notification: its wParam names the card's socket.
+void Experiment::pumpMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) continue;
+        const bool stoppedBefore = host_->stopRequested();
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+        if (!stoppedBefore && host_->stopRequested() && stopCause_.empty())
+            stopCause_ = notificationStop(msg.message, msg.wParam);
+    }
+}
+
+// Which module's card sent the notification that stopped the experiment: the
+// analog module on that card for a buffer event (when there is one), every module
+// on it for a card pulled out.
+std::string Experiment::notificationStop(UINT message, WPARAM wParam) const {
+    const char* what = message == TK17_MSG_CARD_REMOVED      ? "was pulled out"
+                       : message == TK17_MSG_BUFFER_OVERFLOW ? "reported a buffer overflow"
+                       : message == TK17_MSG_BUFFER_OVERRUN  ? "reported a buffer overrun"
+                                                             : nullptr;
+    if (!what) return "the experiment was stopped by message " + std::to_string(message) + " to the extension";
+    const int socket = static_cast<int>(wParam);
+    std::vector<std::string> all, analog;
+    for (const ModuleRun& r : runs_) {
+        if (r.socket != socket) continue;
+        all.push_back(r.def->id);
+        if (r.def->kind == ModuleKind::AnalogIn) analog.push_back(r.def->id);
+    }
+    const std::vector<std::string>& named = message != TK17_MSG_CARD_REMOVED && !analog.empty() ? analog : all;
+    const std::string card = "card in socket " + std::to_string(socket);
+    if (named.empty()) return "the " + card + ", which no module uses, " + what + " (a driver notification)";
+    return moduleList(named) + " stopped the experiment: " + (named.size() == 1 ? "its " : "their ") + card + " " +
+           what;
+}
+
+// Messages are dispatched at most once a millisecond: looking at an empty queue
+// costs tens of microseconds under Wine, more than a round of small blocks.
 void Experiment::pumpIfDue() {
     static const int64_t ticksPerMs = [] {
         LARGE_INTEGER f;
@@ -247,31 +325,33 @@ void Experiment::pumpIfDue() {
     QueryPerformanceCounter(&now);
     if (now.QuadPart - lastPump_ < ticksPerMs) return;
     lastPump_ = now.QuadPart;
-    host_->pump();
+    pumpMessages();
 }
 
 bool Experiment::round() {
     if (!running_) return false;
     pumpIfDue();
     bool stopped = false;
-    for (ModuleRun& r : runs_) {
-        host_->process(r.record);
-        if (host_->stopRequested()) {
-            report_.end = RunEnd::StoppedByModule;
-            report_.detail = "module " + r.def->id + " stopped the experiment";
-            stopped = true;
-            break;
-        }
-    }
-    ++report_.rounds;
-    if (paused_) {
-        ++report_.pausedRounds;
-        ++roundsInPause_;
-    }
-    if (!stopped && host_->stopRequested()) {
+    if (host_->stopRequested()) {
+        // A notification dispatched just now; no module is called after it.
         report_.end = RunEnd::StoppedByModule;
-        report_.detail = "the experiment was stopped by a driver notification";
+        report_.detail = stopCause_.empty() ? "the experiment was stopped by a driver notification" : stopCause_;
         stopped = true;
+    } else {
+        for (ModuleRun& r : runs_) {
+            host_->process(r.record);
+            if (host_->stopRequested()) {
+                report_.end = RunEnd::StoppedByModule;
+                report_.detail = "module " + r.def->id + " stopped the experiment";
+                stopped = true;
+                break;
+            }
+        }
+        ++report_.rounds;
+        if (paused_) {
+            ++report_.pausedRounds;
+            ++roundsInPause_;
+        }
     }
     const double elapsed = (GetTickCount64() - runStartTick_) / 1000.0;
     if (!stopped && userStop_) {

@@ -21,6 +21,7 @@
 #include "velk/host.h"
 #include "velk/recording.h"
 #include "velk/worksheet.h"
+#include "simcard/vyttk17_sim.h"
 
 #include <stdint.h>
 
@@ -65,6 +66,10 @@ struct ModuleRun {
     std::vector<int> recorderIds;
     bool restored = false;    // restored from a saved state, not built through its dialogs
     int32_t deviceCheck = 1;  // a restored module's answer to the device check
+    // The card socket the module uses: the worksheet's, a saved module's, or for a
+    // module without one the card the device selection dialog offered first (the
+    // first card the extension opened that no module of the class had taken).
+    std::optional<int> socket;
 };
 
 enum class RunEnd {
@@ -162,6 +167,9 @@ private:
     bool checkOutputs();
     bool openRecordings();
     void pumpIfDue();
+    void pumpMessages();
+    std::string notificationStop(UINT message, WPARAM wParam) const;
+
     ChartDesign chartDesignOf(const ModuleRun& r) const;
     void endRecordings();
     std::string laggingChannels() const;
@@ -193,6 +201,9 @@ private:
     bool finished_ = false;
     bool writeCharts_ = true;
     int64_t lastPump_ = 0;  // performance counter at the last dispatch of messages
+    // The simulated driver's view of its cards (null with a driver that has none).
+    SimGetCardStateFn cardState_ = nullptr;
+    std::string stopCause_;             // what a message dispatched by the runner stopped
     LiveView* live_ = nullptr;
     double dataTimeAt_ = 0;
     std::function<void()> dataTimeAction_;

@@ -280,5 +280,84 @@ TEST_F(RunnerTest, ThePredictedAnalogReadIsTheOneTheModuleProgrammes) {
     }
 }
 
+// ---- which module a stop concerns
+
+// Two analog modules without sockets take the cards the device dialog offers first:
+// socket 0, then socket 1.
+const char kTwoCards[] =
+    "[experiment]\nblock_size = 10\nduration_s = 10\n"
+    "[module ai0]\nclass = analog_in\n[module ai1]\nclass = analog_in\n"
+    "[card 0]\nclock = virtual\n[card 1]\nclock = virtual\n[card 2]\nclock = virtual\n";
+
+TEST_F(RunnerTest, AModuleWithoutASocketUsesTheFirstCardTheDialogOffers) {
+    ASSERT_TRUE(Build(kTwoCards));
+    EXPECT_EQ(E().moduleRun("ai0")->socket, 0);
+    EXPECT_EQ(E().moduleRun("ai1")->socket, 1);
+    ASSERT_TRUE(E().start());
+    EXPECT_EQ(Sim().IsSampling(0), 1);
+    EXPECT_EQ(Sim().IsSampling(1), 1) << "the socket the runner reckons is the one the module samples";
+    EXPECT_EQ(Sim().IsSampling(2), 0);
+    E().stop();
+}
+
+// A card pulled out between two rounds: its notification is dispatched at the next
+// round's start, before any module is called, and names the module on that card.
+TEST_F(RunnerTest, ACardPulledOutNamesTheModuleOnThatCard) {
+    ASSERT_TRUE(Build(kTwoCards));
+    ASSERT_TRUE(E().start());
+    ASSERT_EQ(Sim().PullCard(1), 1);
+    EXPECT_FALSE(E().round());
+    EXPECT_EQ(E().report().end, RunEnd::StoppedByModule);
+    EXPECT_EQ(E().report().detail, "module ai1 stopped the experiment: its card in socket 1 was pulled out");
+    EXPECT_EQ(E().report().rounds, 0u) << "no module was called after the notification";
+    ASSERT_FALSE(E().report().warnings.empty());
+    EXPECT_EQ(E().report().warnings.back().caption, "VYT-TK17 警告");
+}
+
+TEST_F(RunnerTest, ABufferOverflowNamesTheAnalogModuleOnThatCard) {
+    ASSERT_TRUE(Build(kTwoCards));
+    ASSERT_TRUE(E().start());
+    ASSERT_EQ(Sim().TriggerOverflow(1), 1);
+    EXPECT_FALSE(E().round());
+    EXPECT_EQ(E().report().detail, "module ai1 stopped the experiment: its card in socket 1 reported a buffer overflow");
+    EXPECT_EQ(Stats("ai0", 0).blocks, 0u) << "ai0 was not called after the notification";
+}
+
+TEST_F(RunnerTest, APulledCardThatNoModuleUsesIsNamedByItsSocket) {
+    ASSERT_TRUE(Build(kTwoCards));
+    ASSERT_TRUE(E().start());
+    ASSERT_EQ(Sim().PullCard(2), 1);
+    EXPECT_FALSE(E().round());
+    EXPECT_EQ(E().report().detail, "the card in socket 2, which no module uses, was pulled out (a driver notification)");
+}
+
+// An overrun on a card with two digital modules and no analog one, raised inside a
+// port read that still succeeds: nothing but the notification stops the run.
+TEST_F(RunnerTest, ANotificationNamesEveryModuleOnTheCardThatSentIt) {
+    ASSERT_TRUE(Build("[experiment]\nblock_size = 10\nduration_s = 1\n"
+                      "[module ai0]\nclass = analog_in\nsocket = 0\n"
+                      "[module din1]\nclass = digital_in\nsocket = 1\n"
+                      "[module dout1]\nclass = digital_out\nsocket = 1\n"
+                      "[connect]\ndin1.0 -> dout1.0\n"
+                      "[card 0]\nclock = virtual\n[card 1]\nclock = virtual\n"
+                      "[fault]\noverrun = socket 1 at Tk17InPort 3\n"));
+    velk::RunReport r = E().run();
+    EXPECT_EQ(r.end, RunEnd::StoppedByModule);
+    EXPECT_EQ(r.detail, "modules din1 and dout1 stopped the experiment: their card in socket 1 reported a buffer overrun");
+}
+
+TEST_F(RunnerTest, AModuleThatStopsTheExperimentAtItsStartIsNamed) {
+    ASSERT_TRUE(Build("[module ai0]\nclass = analog_in\nsocket = 0\n[module ai1]\nclass = analog_in\nsocket = 1\n"
+                      "[card 0]\nclock = virtual\n[card 1]\nclock = virtual\n"
+                      "[fault]\nTk17StartSampling = socket 1 error 33\n"));
+    velk::RunReport r = E().run();
+    EXPECT_EQ(r.end, RunEnd::StoppedByModule);
+    EXPECT_EQ(r.detail, "module ai1 stopped the experiment at its start");
+    EXPECT_EQ(r.rounds, 0u);
+    ASSERT_FALSE(r.warnings.empty());
+    EXPECT_EQ(r.warnings.back().text, "サンプリング開始に失敗しました\nエラーコード： 33");
+    EXPECT_EQ(Sim().IsSampling(0), 0) << "the modules started before it were stopped";
+}
+
 }  // namespace
 }  // namespace runnertest
