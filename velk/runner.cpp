@@ -23,6 +23,26 @@ bool isSource(ModuleKind k) { return k != ModuleKind::DigitalOut; }
 
 constexpr int kSockets = 4;
 
+// What an error code of the simulated driver means, for the codes a card that could
+// not be opened may show (empty for other codes).
+std::string errorMeaning(int32_t code) {
+    switch (code) {
+        case TK17SIM_ERR_NO_CARD: return "no card in that socket";
+        case TK17SIM_ERR_CARD_REMOVED: return "the card was pulled out";
+        case TK17SIM_ERR_ALREADY_OPEN: return "the card was open already";
+        case TK17SIM_ERR_INJECTED: return "an injected fault";
+        default: return std::string();
+    }
+}
+
+// "the driver could not open the card[ in socket 1]: error 17[, meaning]".
+std::string couldNotOpen(int32_t code, const std::string& where) {
+    std::string text = "the driver could not open the card" + where;
+    if (code == TK17SIM_ERR_NONE) return text;
+    const std::string meaning = errorMeaning(code);
+    return text + ": error " + std::to_string(code) + (meaning.empty() ? "" : ", " + meaning);
+}
+
 // "module a", "modules a and b", "modules a, b and c".
 std::string moduleList(const std::vector<std::string>& ids) {
     std::string text = ids.size() == 1 ? "module " : "modules ";
@@ -110,6 +130,11 @@ bool Experiment::prepare() {
                                     : createModuleOnSocket(*host_, def.kind, def.socket, NewModule(), why);
         if (!m) {
             error_ = "module " + def.id + " (line " + std::to_string(def.line) + "): " + why;
+            const std::map<int, std::string>& inUse = taken[def.kind];
+            if (def.socket && inUse.count(*def.socket))
+                error_ += " (module " + inUse.at(*def.socket) + " uses that card)";
+            else
+                error_ += cardTrouble(def);
             return false;
         }
         if (!def.saved && !applySettings(*host_, m, def.kind, settingsOf(def), why)) {
@@ -165,6 +190,23 @@ bool Experiment::prepare() {
     }
     collectWarnings();
     return true;
+}
+
+// Why the driver offers a module no card, as far as the simulated driver can tell:
+// the card it could not open when the extension asked at set-up, with the driver's
+// error code. Empty when it cannot tell (another driver, a card that is open).
+std::string Experiment::cardTrouble(const ModuleDef& def) const {
+    if (!cardState_) return std::string();
+    std::string text;
+    for (int s = 0; s < kSockets; ++s) {
+        if (def.socket && *def.socket != s) continue;
+        SimCardState st{};
+        if (!cardState_(static_cast<uint16_t>(s), &st) || st.open) continue;
+        if (!def.socket && !st.configured) continue;  // an empty socket is no reason for "any socket"
+        if (!text.empty()) text += "; ";
+        text += couldNotOpen(st.lastError, def.socket ? "" : " in socket " + std::to_string(s));
+    }
+    return text.empty() ? text : " (" + text + ")";
 }
 
 ModuleRecord* Experiment::module(const std::string& id) const {

@@ -169,6 +169,7 @@ private:
     void pumpIfDue();
     void pumpMessages();
     std::string notificationStop(UINT message, WPARAM wParam) const;
+    std::string cardTrouble(const ModuleDef& def) const;
 
     ChartDesign chartDesignOf(const ModuleRun& r) const;
     void endRecordings();
