@@ -167,6 +167,18 @@ bool Experiment::prepare() {
         }
         runs_.push_back(std::move(run));
     }
+    // A run is on the virtual clock when every card its modules use is.
+    virtualClock_ = cardState_ != nullptr && !runs_.empty();
+    for (const ModuleRun& r : runs_) {
+        SimCardState st{};
+        if (!r.socket || *r.socket < 0 || *r.socket >= kSockets ||
+            !cardState_(static_cast<uint16_t>(*r.socket), &st) || !st.virtualClock)
+            virtualClock_ = false;
+    }
+    if (sheet_.pauseAtS) {
+        const double rounds = ceil(sheet_.pauseForS / blockSeconds(sheet_) - 1e-9);
+        pauseRounds_ = rounds >= 1 ? (rounds < 1e15 ? static_cast<uint64_t>(rounds) : 1000000000000000ull) : 1;
+    }
     for (const ConnectionDef& c : sheet_.connections) {
         if (!host_->connect(module(c.from), c.output, module(c.to), c.input)) {
             error_ = "line " + std::to_string(c.line) + ": cannot connect " + c.from + "." + std::to_string(c.output) +
@@ -257,6 +269,7 @@ bool Experiment::start() {
     pauseDone_ = false;
     pausedSeconds_ = 0;
     stopCause_.clear();
+    notificationsSeen_ = notificationsPosted();
     for (ModuleRun& r : runs_)
         for (ChannelStats& st : r.channels) {
             const std::string label = st.label;
@@ -317,6 +330,18 @@ void Experiment::resume() {
     host_->setPaused(0);
 }
 
+// The notifications the simulated driver has posted to the windows of the cards the
+// modules use (0 with another driver).
+uint32_t Experiment::notificationsPosted() const {
+    if (!cardState_) return 0;
+    uint32_t total = 0;
+    for (int s = 0; s < kSockets; ++s) {
+        SimCardState st{};
+        if (cardState_(static_cast<uint16_t>(s), &st)) total += st.notifications;
+    }
+    return total;
+}
+
 // Dispatches the thread's messages (the extension's notification window gets the
 // driver's messages only then). A message that makes the extension stop the
 // experiment is a driver notification: its wParam names the card's socket.
@@ -356,18 +381,50 @@ std::string Experiment::notificationStop(UINT message, WPARAM wParam) const {
 }
 
 // Messages are dispatched at most once a millisecond: looking at an empty queue
-// costs tens of microseconds under Wine, more than a round of small blocks.
+// costs tens of microseconds under Wine, more than a round of small blocks. On the
+// virtual clock a notification the driver posted is dispatched at the next round
+// whenever it came, so that a run it stops ends at the same round every time.
 void Experiment::pumpIfDue() {
     static const int64_t ticksPerMs = [] {
         LARGE_INTEGER f;
         QueryPerformanceFrequency(&f);
         return std::max<int64_t>(1, f.QuadPart / 1000);
     }();
+    if (virtualClock_) {
+        const uint32_t posted = notificationsPosted();
+        if (posted != notificationsSeen_) {
+            notificationsSeen_ = posted;
+            pumpMessages();
+            return;
+        }
+    }
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     if (now.QuadPart - lastPump_ < ticksPerMs) return;
     lastPump_ = now.QuadPart;
     pumpMessages();
+}
+
+// On the virtual clock the source modules go in step: a round calls a source module
+// only while one of its channels is not ahead of the least data time delivered over
+// the source channels that have not reached the duration. An analog module would
+// otherwise read as many blocks as there are rounds while a digital input waits for
+// real time; in step, what every module reads and writes follows the data alone
+// (a loop-back input reads what the output was given for the same blocks).
+double Experiment::stepFrontier() const {
+    double least = INFINITY;
+    for (const ModuleRun& r : runs_)
+        for (const ChannelStats& st : r.channels)
+            if (!st.reachedEnd) least = std::min(least, st.blocks ? st.nextStart : 0.0);
+    return least;
+}
+
+bool Experiment::inStep(const ModuleRun& r, double frontier) const {
+    if (r.channels.empty()) return true;
+    const double slack = sheet_.periodMs * 1e-9;  // a millionth of a sample, in seconds
+    for (const ChannelStats& st : r.channels)
+        if (!st.reachedEnd && (st.blocks ? st.nextStart : 0.0) <= frontier + slack) return true;
+    return false;
 }
 
 bool Experiment::round() {
@@ -380,7 +437,10 @@ bool Experiment::round() {
         report_.detail = stopCause_.empty() ? "the experiment was stopped by a driver notification" : stopCause_;
         stopped = true;
     } else {
+        const bool inStepOnly = virtualClock_ && !paused_;
+        const double frontier = inStepOnly ? stepFrontier() : 0.0;
         for (ModuleRun& r : runs_) {
+            if (inStepOnly && !inStep(r, frontier)) continue;
             host_->process(r.record);
             if (host_->stopRequested()) {
                 report_.end = RunEnd::StoppedByModule;
@@ -417,11 +477,14 @@ bool Experiment::round() {
         return false;
     }
     // The worksheet's pause: from the moment the data reach pause_at_s, for
-    // pause_for_s of real time and at least one round.
+    // pause_for_s of real time and at least one round; on the virtual clock for
+    // pause_for_s of the card's time, the rounds that take whole blocks
+    // (pauseRounds_), whatever real time they take.
     if (sheet_.pauseAtS && !pauseDone_ && !paused_ && deliveredTime() >= *sheet_.pauseAtS) {
         pause();
     } else if (paused_ && sheet_.pauseAtS && !pauseDone_ && roundsInPause_ > 0 &&
-               (GetTickCount64() - pauseStartTick_) >= static_cast<ULONGLONG>(sheet_.pauseForS * 1000)) {
+               (virtualClock_ ? roundsInPause_ >= pauseRounds_
+                              : (GetTickCount64() - pauseStartTick_) >= static_cast<ULONGLONG>(sheet_.pauseForS * 1000))) {
         resume();
         pauseDone_ = true;
     }
@@ -457,7 +520,8 @@ RunReport Experiment::run(std::ostream* progress) {
             progressLine(*progress, (now - runStartTick_) / 1000.0);
         }
         if (live_) live_->tick(progressText());
-        if (host_->releaseCount() == releases) Sleep(1);  // nothing came: let real time pass
+        // Nothing came: let real time pass (a pause on the virtual clock waits for none).
+        if (host_->releaseCount() == releases && !(virtualClock_ && paused_)) Sleep(1);
         releases = host_->releaseCount();
     }
     if (report_.wallSeconds == 0) report_.wallSeconds = (GetTickCount64() - runStartTick_) / 1000.0;

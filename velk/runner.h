@@ -156,6 +156,9 @@ public:
     // (the data time covered in whole blocks) x 3 + 10, plus pauses.
     double realTimeLimitSeconds() const { return realTimeLimitS_; }
     void setRealTimeLimitSeconds(double seconds) { realTimeLimitS_ = seconds; }
+    // Every card the modules use runs on the simulated card's virtual clock (known
+    // after prepare()). Such a run is repeatable: see round().
+    bool virtualClock() const { return virtualClock_; }
     // run() calls the action once, between two rounds, when the data delivered on
     // every source channel reach `seconds` (at the first round without sources).
     void atDataTime(double seconds, std::function<void()> action) {
@@ -170,7 +173,9 @@ private:
     void pumpMessages();
     std::string notificationStop(UINT message, WPARAM wParam) const;
     std::string cardTrouble(const ModuleDef& def) const;
-
+    uint32_t notificationsPosted() const;
+    double stepFrontier() const;
+    bool inStep(const ModuleRun& r, double frontier) const;
     ChartDesign chartDesignOf(const ModuleRun& r) const;
     void endRecordings();
     std::string laggingChannels() const;
@@ -204,6 +209,9 @@ private:
     int64_t lastPump_ = 0;  // performance counter at the last dispatch of messages
     // The simulated driver's view of its cards (null with a driver that has none).
     SimGetCardStateFn cardState_ = nullptr;
+    bool virtualClock_ = false;
+    uint64_t pauseRounds_ = 1;          // the worksheet's pause in rounds, on the virtual clock
+    uint32_t notificationsSeen_ = 0;    // notifications the driver had posted at the last dispatch
     std::string stopCause_;             // what a message dispatched by the runner stopped
     LiveView* live_ = nullptr;
     double dataTimeAt_ = 0;

@@ -159,7 +159,7 @@ TEST_F(RunnerTest, TheWorksheetsPauseHappensOnceAtItsDataTime) {
                       "[card 0]\nclock = virtual\nai0 = scan\n"));
     velk::RunReport r = E().run();
     EXPECT_EQ(r.end, RunEnd::Completed);
-    ASSERT_GE(r.pausedRounds, 1u);
+    ASSERT_EQ(r.pausedRounds, 1u) << "a pause of 0 s on the virtual clock: the one round every pause has";
     EXPECT_EQ(Stats("ai", 0).gaps, 0u);
     std::string error;
     ASSERT_TRUE(E().writeRecordings(error)) << error;
@@ -343,10 +343,11 @@ TEST_F(RunnerTest, ACardPulledOutNamesTheModuleOnThatCard) {
 TEST_F(RunnerTest, ABufferOverflowNamesTheAnalogModuleOnThatCard) {
     ASSERT_TRUE(Build(kTwoCards));
     ASSERT_TRUE(E().start());
+    ASSERT_TRUE(E().round());
     ASSERT_EQ(Sim().TriggerOverflow(1), 1);
     EXPECT_FALSE(E().round());
     EXPECT_EQ(E().report().detail, "module ai1 stopped the experiment: its card in socket 1 reported a buffer overflow");
-    EXPECT_EQ(Stats("ai0", 0).blocks, 0u) << "ai0 was not called after the notification";
+    EXPECT_EQ(Stats("ai0", 0).blocks, 1u) << "ai0 was not called in the round the notification stopped";
 }
 
 TEST_F(RunnerTest, APulledCardThatNoModuleUsesIsNamedByItsSocket) {
@@ -358,7 +359,8 @@ TEST_F(RunnerTest, APulledCardThatNoModuleUsesIsNamedByItsSocket) {
 }
 
 // An overrun on a card with two digital modules and no analog one, raised inside a
-// port read that still succeeds: nothing but the notification stops the run.
+// port read that still succeeds: nothing but the notification stops the run, and on
+// the virtual clock it does so at the round after the read, every time.
 TEST_F(RunnerTest, ANotificationNamesEveryModuleOnTheCardThatSentIt) {
     ASSERT_TRUE(Build("[experiment]\nblock_size = 10\nduration_s = 1\n"
                       "[module ai0]\nclass = analog_in\nsocket = 0\n"
@@ -367,9 +369,12 @@ TEST_F(RunnerTest, ANotificationNamesEveryModuleOnTheCardThatSentIt) {
                       "[connect]\ndin1.0 -> dout1.0\n"
                       "[card 0]\nclock = virtual\n[card 1]\nclock = virtual\n"
                       "[fault]\noverrun = socket 1 at Tk17InPort 3\n"));
+    ASSERT_TRUE(E().virtualClock());
     velk::RunReport r = E().run();
     EXPECT_EQ(r.end, RunEnd::StoppedByModule);
     EXPECT_EQ(r.detail, "modules din1 and dout1 stopped the experiment: their card in socket 1 reported a buffer overrun");
+    EXPECT_EQ(r.rounds, 1u) << "the round with the read, and none after it";
+    EXPECT_EQ(Stats("ai0", 0).blocks, 1u);
 }
 
 TEST_F(RunnerTest, AModuleThatStopsTheExperimentAtItsStartIsNamed) {
@@ -383,6 +388,105 @@ TEST_F(RunnerTest, AModuleThatStopsTheExperimentAtItsStartIsNamed) {
     ASSERT_FALSE(r.warnings.empty());
     EXPECT_EQ(r.warnings.back().text, "サンプリング開始に失敗しました\nエラーコード： 33");
     EXPECT_EQ(Sim().IsSampling(0), 0) << "the modules started before it were stopped";
+}
+
+// ---- repeatable runs on the virtual clock
+
+class RepeatableRun : public RunnerTest {
+protected:
+    // Runs the worksheet in a fresh experiment writing to `out`; the bytes of each
+    // recording, in order.
+    std::vector<std::string> RunOnce(const std::string& sheet, const std::string& out,
+                                     const std::vector<std::string>& files) {
+        velk::WorksheetResult w = velk::parseWorksheet(sheet, "test.vws");
+        EXPECT_TRUE(w.ok()) << w.error;
+        velk::HostOptions options;
+        options.warnings = velk::WarningOutput::None;
+        exp_ = std::make_unique<velk::Experiment>(w.sheet, options);
+        exp_->setOutputDir(out);
+        exp_->setCharts(false);
+        EXPECT_TRUE(exp_->prepare()) << exp_->error();
+        EXPECT_TRUE(exp_->virtualClock());
+        EXPECT_EQ(exp_->run().end, RunEnd::Completed);
+        std::string error;
+        EXPECT_TRUE(exp_->writeRecordings(error)) << error;
+        std::vector<std::string> bytes;
+        for (const std::string& f : files) bytes.push_back(ReadText(out + "\\" + f));
+        return bytes;
+    }
+    // The recordings of two runs of the worksheet, which must be the same bytes; the
+    // second run's files stay in Out().
+    void Twice(const std::string& sheet, const std::vector<std::string>& files) {
+        const std::vector<std::string> first = RunOnce(sheet, TempFolder("first"), files);
+        out_ = TempFolder("second");
+        const std::vector<std::string> second = RunOnce(sheet, out_, files);
+        EXPECT_EQ(first, second) << "two runs of one worksheet on the virtual clock";
+        for (const std::string& b : first) EXPECT_FALSE(b.empty());
+    }
+};
+
+// The pause lasts 0.03 s of the card's time: three rounds of blocks of 10 at 1 ms,
+// whose data are read and dropped, however long the rounds take.
+TEST_F(RepeatableRun, APauseDropsWhatTheCardConvertsInThePausesLength) {
+    const std::string sheet =
+        "[experiment]\nblock_size = 10\nduration_s = 0.1\npause_at_s = 0.05\npause_for_s = 0.03\n"
+        "[module ai]\nclass = analog_in\nsocket = 0\n[record ai]\nfile = ai.csv\n"
+        "[card 0]\nclock = virtual\nai0 = scan\n";
+    Twice(sheet, {"ai.csv"});
+    EXPECT_EQ(E().report().pausedRounds, 3u);
+    Csv csv = ReadCsv(Out("ai.csv"));
+    ExpectGaplessTimes(csv, 100, 0.001);
+    for (int k = 0; k < 100; ++k)
+        ASSERT_EQ(static_cast<float>(Num(csv.rows[k][1])), CodeVolts(k < 50 ? k : k + 30)) << "row " << k;
+}
+
+// A digital input beside the analog module waits for real time; in step, the analog
+// module is where the data time says when the pause begins, so the same 30
+// conversions are dropped.
+TEST_F(RepeatableRun, APauseWithADigitalInputBesideTheAnalogModule) {
+    const std::string sheet =
+        "[experiment]\nblock_size = 10\nduration_s = 0.1\npause_at_s = 0.05\npause_for_s = 0.03\n"
+        "[module ai]\nclass = analog_in\nsocket = 0\n[module din]\nclass = digital_in\nsocket = 0\n"
+        "[record ai]\nfile = ai.csv\n[record din]\nfile = din.csv\n"
+        "[card 0]\nclock = virtual\nai0 = scan\ndin = counter\n";
+    Twice(sheet, {"ai.csv", "din.csv"});
+    Csv ai = ReadCsv(Out("ai.csv"));
+    ExpectGaplessTimes(ai, 100, 0.001);
+    for (int k = 0; k < 100; ++k)
+        ASSERT_EQ(static_cast<float>(Num(ai.rows[k][1])), CodeVolts(k < 50 ? k : k + 30)) << "row " << k;
+    Csv din = ReadCsv(Out("din.csv"));
+    ExpectGaplessTimes(din, 100, 0.001);
+    for (int k = 0; k < 100; ++k) ASSERT_EQ(Num(din.rows[k][1]), k % 2 ? 5.0 : 0.0) << "row " << k;
+}
+
+// The analog module's channel 0 drives the output line and the input reads it back
+// on the same card. In step, the input's block k is filled after the output took the
+// analog block k, so it holds the level of that block's last sample: codes of a
+// period of 7 against blocks of 10.
+TEST_F(RepeatableRun, ALoopBackInputReadsWhatTheOutputWasGivenForTheSameBlock) {
+    const std::string sheet =
+        "[experiment]\nblock_size = 10\nduration_s = 0.2\n"
+        "[module ai]\nclass = analog_in\nsocket = 0\n[module dout]\nclass = digital_out\nsocket = 0\n"
+        "[module din]\nclass = digital_in\nsocket = 0\n"
+        "[connect]\nai.0 -> dout.0\n[record din]\nfile = din.csv\n"
+        "[card 0]\nclock = virtual\nai0 = codes 0 0 0 3072 3072 3072 3072\ndin = loopback\n";
+    Twice(sheet, {"din.csv"});
+    Csv din = ReadCsv(Out("din.csv"));
+    ExpectGaplessTimes(din, 200, 0.001);
+    const int codes[7] = {0, 0, 0, 3072, 3072, 3072, 3072};  // 3072 is 5 V: the line is 1
+    for (int k = 0; k < 200; ++k) {
+        const int lastOfBlock = (k / 10) * 10 + 9;
+        ASSERT_EQ(Num(din.rows[k][1]), codes[lastOfBlock % 7] == 3072 ? 5.0 : 0.0) << "row " << k;
+    }
+}
+
+// A card on the real clock is read as its data come: no step, no pause in rounds.
+TEST_F(RunnerTest, ACardOnTheRealClockMakesARunOfRealTime) {
+    ASSERT_TRUE(Build("[module ai]\nclass = analog_in\nsocket = 0\n[module din]\nclass = digital_in\nsocket = 1\n"
+                      "[card 0]\nclock = virtual\n[card 1]\nclock = real\n"));
+    EXPECT_FALSE(E().virtualClock());
+    ASSERT_TRUE(Build("[module ai]\nclass = analog_in\nsocket = 0\n[card 0]\nclock = virtual\n[card 1]\n"));
+    EXPECT_TRUE(E().virtualClock()) << "an unused card does not count";
 }
 
 }  // namespace
