@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <map>
-#include <set>
 
 namespace velk {
 
@@ -115,10 +114,10 @@ bool Experiment::prepare() {
     // The cards the extension opened at set-up: the device selection dialog offers
     // them, in socket order, to a class until a module of the class has taken one.
     cardState_ = SimApi::from(GetModuleHandleA("vyttk17.dll")).GetCardState;
-    std::set<int> offered;
+    openedCards_.clear();
     for (int s = 0; s < kSockets && cardState_; ++s) {
         SimCardState st{};
-        if (cardState_(static_cast<uint16_t>(s), &st) && st.open) offered.insert(s);
+        if (cardState_(static_cast<uint16_t>(s), &st) && st.open) openedCards_.push_back(s);
     }
     std::map<ModuleKind, std::map<int, std::string>> taken;  // class -> socket -> module
     for (const RestoredModule& r : restored)
@@ -149,7 +148,7 @@ bool Experiment::prepare() {
         } else if (def.socket) {
             run.socket = def.socket;
         } else {
-            for (int s : offered)
+            for (int s : openedCards_)
                 if (!taken[def.kind].count(s)) {
                     run.socket = s;
                     break;
@@ -330,12 +329,13 @@ void Experiment::resume() {
     host_->setPaused(0);
 }
 
-// The notifications the simulated driver has posted to the windows of the cards the
-// modules use (0 with another driver).
+// The notifications the simulated driver has posted to the extension's window for
+// the cards the extension opened (the others have no window to post to); 0 with
+// another driver. One control call a card: it is asked in every round.
 uint32_t Experiment::notificationsPosted() const {
     if (!cardState_) return 0;
     uint32_t total = 0;
-    for (int s = 0; s < kSockets; ++s) {
+    for (int s : openedCards_) {
         SimCardState st{};
         if (cardState_(static_cast<uint16_t>(s), &st)) total += st.notifications;
     }

@@ -209,6 +209,7 @@ private:
     int64_t lastPump_ = 0;  // performance counter at the last dispatch of messages
     // The simulated driver's view of its cards (null with a driver that has none).
     SimGetCardStateFn cardState_ = nullptr;
+    std::vector<int> openedCards_;      // the sockets whose cards the extension opened at set-up
     bool virtualClock_ = false;
     uint64_t pauseRounds_ = 1;          // the worksheet's pause in rounds, on the virtual clock
     uint32_t notificationsSeen_ = 0;    // notifications the driver had posted at the last dispatch
