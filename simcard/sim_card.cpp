@@ -141,4 +141,16 @@ uint64_t Card::microsSinceOpen(const Clock& clock) const
     return MulDiv64(static_cast<uint64_t>(elapsed), 1000000u, static_cast<uint64_t>(clock.frequency));
 }
 
+void Card::markOpened(const Clock& clock)
+{
+    openTicks = clock.now;
+    lastWriteMicros_ = 0;
+}
+
+uint64_t Card::writeStamp(const Clock& clock)
+{
+    lastWriteMicros_ = std::max(lastWriteMicros_, microsSinceOpen(clock));
+    return lastWriteMicros_;
+}
+
 }  // namespace simcard

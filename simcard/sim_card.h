@@ -27,6 +27,7 @@ public:
     bool open = false;
     HWND window = nullptr;
     uint32_t message = TK17_MSG_CARD_REMOVED;
+    uint32_t posted = 0;    // notifications posted to the card's window since the configuration
     int64_t openTicks = 0;
     int32_t lastError = 0;
 
@@ -65,13 +66,20 @@ public:
     int channelCount() const { return mode.lastChannel - mode.firstChannel + 1; }
     // Code of conversion `index` of the current run.
     uint16_t conversion(uint64_t index) const;
+    // Tk17Create: the output log's times count from now.
+    void markOpened(const Clock& clock);
     // Microseconds since the card was opened.
     uint64_t microsSinceOpen(const Clock& clock) const;
+    // The output log's time of a write made now: microseconds since the opening,
+    // never less than the card's previous write since then (so the card's entries
+    // are in time order whatever the performance counter does between processors).
+    uint64_t writeStamp(const Clock& clock);
 
 private:
     uint64_t convertedBy(const Clock& clock) const;
 
     int64_t startTicks_ = 0;
+    uint64_t lastWriteMicros_ = 0;
     uint64_t readIndex_ = 0;
     bool overflowed_ = false;
     uint64_t frozenEnd_ = 0;  // after an overflow: no conversion at or past this index is kept

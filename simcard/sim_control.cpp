@@ -100,7 +100,9 @@ int32_t WINAPI SimPostNotification(uint16_t socket, uint32_t message)
 {
     Lock lock;
     if (!validSocket(socket) || !g.cards[socket].window) return 0;
-    return PostMessageA(g.cards[socket].window, message, socket, 0) ? 1 : 0;
+    const uint32_t before = g.cards[socket].posted;
+    post(g.cards[socket], message, socket);
+    return g.cards[socket].posted != before ? 1 : 0;
 }
 
 int32_t WINAPI SimTriggerOverrun(uint16_t socket)
@@ -238,6 +240,22 @@ int32_t WINAPI SimGetPosition(uint16_t socket, uint64_t* conversionIndex)
     Lock lock;
     if (!validSocket(socket) || !conversionIndex) return 0;
     *conversionIndex = g.cards[socket].position();
+    return 1;
+}
+
+int32_t WINAPI SimGetCardState(uint16_t socket, SimCardState* state)
+{
+    Lock lock;
+    if (!validSocket(socket) || !state) return 0;
+    const Card& card = g.cards[socket];
+    state->configured = card.config.present ? 1 : 0;
+    state->present = card.present ? 1 : 0;
+    state->open = card.open ? 1 : 0;
+    state->sampling = card.sampling ? 1 : 0;
+    state->virtualClock = card.config.virtualClock ? 1 : 0;
+    state->status = card.status;
+    state->lastError = card.lastError;
+    state->notifications = card.posted;
     return 1;
 }
 

@@ -35,7 +35,7 @@ int32_t WINAPI Tk17Create(uint32_t* socketCell, HWND notifyWindow, uint32_t mess
                 card.open = true;
                 card.window = notifyWindow;
                 card.message = message;
-                card.openTicks = now().now;
+                card.markOpened(now());
                 card.modeSet = false;
                 card.sampling = false;
                 card.status = 0;
@@ -225,7 +225,7 @@ int32_t WINAPI Tk17OutPort(uint16_t socket, uint8_t value)
     if (enter(OpOutPort, socket)) {
         if (Card* card = openCard(socket)) {
             card->lastOutput = value;
-            g.outputLog.add(SimPortWrite{card->microsSinceOpen(now()), socket, value});
+            g.outputLog.add(SimPortWrite{card->writeStamp(now()), socket, value});
             r = 1;
         }
     }

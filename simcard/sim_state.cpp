@@ -43,16 +43,16 @@ int32_t failWith(uint32_t socket, int32_t error)
     return 0;
 }
 
-void post(const Card& card, uint32_t message, uint16_t socket)
+void post(Card& card, uint32_t message, uint16_t socket)
 {
-    if (card.window) PostMessageA(card.window, message, socket, 0);
+    if (card.window && PostMessageA(card.window, message, socket, 0)) ++card.posted;
 }
 
 // Notification numbers follow the message given to Tk17Create (1224 from the
 // extension): removal that number, overflow +3, overrun +4.
-void postRemoved(const Card& c, uint16_t s) { post(c, c.message, s); }
-void postOverflow(const Card& c, uint16_t s) { post(c, c.message + (TK17_MSG_BUFFER_OVERFLOW - TK17_MSG_CARD_REMOVED), s); }
-void postOverrun(const Card& c, uint16_t s) { post(c, c.message + (TK17_MSG_BUFFER_OVERRUN - TK17_MSG_CARD_REMOVED), s); }
+void postRemoved(Card& c, uint16_t s) { post(c, c.message, s); }
+void postOverflow(Card& c, uint16_t s) { post(c, c.message + (TK17_MSG_BUFFER_OVERFLOW - TK17_MSG_CARD_REMOVED), s); }
+void postOverrun(Card& c, uint16_t s) { post(c, c.message + (TK17_MSG_BUFFER_OVERRUN - TK17_MSG_CARD_REMOVED), s); }
 
 void pull(uint16_t socket)
 {

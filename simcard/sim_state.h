@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -29,27 +30,22 @@ struct Trigger {
     uint32_t calls = 0;
 };
 
-// The bytes written to the output ports, the latest kOutputLogLimit of them, in a
-// ring allocated at the first write.
+// The bytes written to the output ports, the latest kOutputLogLimit of them. The log
+// grows as the writes come (a port write never waits for the whole log's memory) and
+// drops its oldest entry once it holds the limit.
 class OutputLog {
 public:
     void add(const SimPortWrite& w)
     {
-        if (ring_.empty()) ring_.resize(kOutputLogLimit);
-        if (size_ < kOutputLogLimit) {
-            ring_[(head_ + size_++) % kOutputLogLimit] = w;
-        } else {
-            ring_[head_] = w;
-            head_ = (head_ + 1) % kOutputLogLimit;
-        }
+        if (entries_.size() == kOutputLogLimit) entries_.pop_front();
+        entries_.push_back(w);
     }
-    void clear() { head_ = size_ = 0; }
-    size_t size() const { return size_; }
-    const SimPortWrite& at(size_t i) const { return ring_[(head_ + i) % kOutputLogLimit]; }
+    void clear() { entries_.clear(); }
+    size_t size() const { return entries_.size(); }
+    const SimPortWrite& at(size_t i) const { return entries_[i]; }
 
 private:
-    std::vector<SimPortWrite> ring_;
-    size_t head_ = 0, size_ = 0;
+    std::deque<SimPortWrite> entries_;
 };
 
 struct Driver {
@@ -86,9 +82,11 @@ CallEntry& logCall(int op, int64_t socket, int32_t result);
 int32_t copyOut(const std::string& text, char* buffer, uint32_t size);
 bool validSocket(uint32_t socket);
 int32_t failWith(uint32_t socket, int32_t error);
-void postRemoved(const Card& c, uint16_t s);
-void postOverflow(const Card& c, uint16_t s);
-void postOverrun(const Card& c, uint16_t s);
+// Notifications to the card's window; each one posted is counted in Card::posted.
+void post(Card& card, uint32_t message, uint16_t socket);
+void postRemoved(Card& c, uint16_t s);
+void postOverflow(Card& c, uint16_t s);
+void postOverrun(Card& c, uint16_t s);
 void pull(uint16_t socket);
 void overrun(uint16_t socket);
 void overflow(uint16_t socket);

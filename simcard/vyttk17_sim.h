@@ -44,6 +44,18 @@ struct SimPortWrite {
     uint8_t value;
 };
 
+// What the driver knows of the card in one socket (SimGetCardState).
+struct SimCardState {
+    uint32_t configured;    // 1: the configuration puts a card in this socket
+    uint32_t present;       // 1: configured and not pulled out
+    uint32_t open;          // 1: opened with Tk17Create and not closed since
+    uint32_t sampling;      // 1: sampling
+    uint32_t virtualClock;  // 1: the card runs on the virtual clock
+    uint32_t status;        // the status word (TK17_STATUS_OVERFLOW, TK17_STATUS_OVERRUN)
+    int32_t lastError;      // what Tk17GetLastError gives, read without a call to it
+    uint32_t notifications; // notifications posted to the card's window since the configuration
+};
+
 // The control exports: X(short name, result type, parameter list); the export is
 // named "Sim" followed by the short name.
 #define VYTTK17_SIM_EXPORTS(X) \
@@ -70,7 +82,8 @@ struct SimPortWrite {
     X(SetChannel, int32_t, (uint16_t socket, uint32_t channel, const char* generatorSpec)) \
     X(SetAvailable, int32_t, (uint16_t socket, uint32_t count)) \
     X(SetPollStep, int32_t, (uint16_t socket, uint32_t samplesPerPoll)) \
-    X(GetPosition, int32_t, (uint16_t socket, uint64_t* conversionIndex))
+    X(GetPosition, int32_t, (uint16_t socket, uint64_t* conversionIndex)) \
+    X(GetCardState, int32_t, (uint16_t socket, SimCardState* state))
 
 // Declarations for code that links against the driver's import library. Tests and
 // the extension resolve the functions at run time instead (SimApi below).

@@ -21,6 +21,7 @@
 #include "velk/host.h"
 #include "velk/recording.h"
 #include "velk/worksheet.h"
+#include "simcard/vyttk17_sim.h"
 
 #include <stdint.h>
 
@@ -65,6 +66,10 @@ struct ModuleRun {
     std::vector<int> recorderIds;
     bool restored = false;    // restored from a saved state, not built through its dialogs
     int32_t deviceCheck = 1;  // a restored module's answer to the device check
+    // The card socket the module uses: the worksheet's, a saved module's, or for a
+    // module without one the card the device selection dialog offered first (the
+    // first card the extension opened that no module of the class had taken).
+    std::optional<int> socket;
 };
 
 enum class RunEnd {
@@ -151,6 +156,9 @@ public:
     // (the data time covered in whole blocks) x 3 + 10, plus pauses.
     double realTimeLimitSeconds() const { return realTimeLimitS_; }
     void setRealTimeLimitSeconds(double seconds) { realTimeLimitS_ = seconds; }
+    // Every card the modules use runs on the simulated card's virtual clock (known
+    // after prepare()). Such a run is repeatable: see round().
+    bool virtualClock() const { return virtualClock_; }
     // run() calls the action once, between two rounds, when the data delivered on
     // every source channel reach `seconds` (at the first round without sources).
     void atDataTime(double seconds, std::function<void()> action) {
@@ -162,6 +170,12 @@ private:
     bool checkOutputs();
     bool openRecordings();
     void pumpIfDue();
+    void pumpMessages();
+    std::string notificationStop(UINT message, WPARAM wParam) const;
+    std::string cardTrouble(const ModuleDef& def) const;
+    uint32_t notificationsPosted() const;
+    double stepFrontier() const;
+    bool inStep(const ModuleRun& r, double frontier) const;
     ChartDesign chartDesignOf(const ModuleRun& r) const;
     void endRecordings();
     std::string laggingChannels() const;
@@ -193,6 +207,13 @@ private:
     bool finished_ = false;
     bool writeCharts_ = true;
     int64_t lastPump_ = 0;  // performance counter at the last dispatch of messages
+    // The simulated driver's view of its cards (null with a driver that has none).
+    SimGetCardStateFn cardState_ = nullptr;
+    std::vector<int> openedCards_;      // the sockets whose cards the extension opened at set-up
+    bool virtualClock_ = false;
+    uint64_t pauseRounds_ = 1;          // the worksheet's pause in rounds, on the virtual clock
+    uint32_t notificationsSeen_ = 0;    // notifications the driver had posted at the last dispatch
+    std::string stopCause_;             // what a message dispatched by the runner stopped
     LiveView* live_ = nullptr;
     double dataTimeAt_ = 0;
     std::function<void()> dataTimeAction_;

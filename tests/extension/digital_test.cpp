@@ -26,7 +26,11 @@ protected:
     }
     int32_t Reads() { return Sim().CallCount("Tk17InPort", 0); }
     // Puts the experiment start `ago` milliseconds before now (negative: in the future).
+    // A block that is due must stay due however late the next call comes, and one
+    // that is not must stay held: the tests put the start either so that the
+    // release time has come, or an hour or more ahead of it.
     void StartedAgo(int64_t ago) { host().setStartTicks(static_cast<uint32_t>(GetTickCount() - ago)); }
+    static constexpr int64_t kAnHour = 3600000;
     std::vector<uint8_t> PortBytes() {
         SimApi sim = Sim();
         const int32_t n = sim.GetOutputLog(0, nullptr, 0);
@@ -96,20 +100,22 @@ TEST_F(Digital, AFilledBlockWaitsForTheNominalEndOfItsSamples) {
     ModuleRecord* m = Create(kDigitalIn, 1, 100.0, 10);
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(StartRun(m), 1);
-    StartedAgo(500);
+    StartedAgo(-kAnHour);
     ASSERT_EQ(host().process(m), 1);
-    EXPECT_EQ(m->channelData[0]->blockPending, 1u) << "filled at once, due 500 ms from now";
+    EXPECT_EQ(m->channelData[0]->blockPending, 1u) << "filled at once, due an hour and a second from now";
     EXPECT_EQ(m->channelData[0]->samplesDone, 10u);
     EXPECT_TRUE(host().releasedBlocks(m, 0).empty());
     ASSERT_EQ(host().process(m), 1);
     EXPECT_EQ(Reads(), 10) << "later calls only test the time";
-    StartedAgo(1001);
+    EXPECT_TRUE(host().releasedBlocks(m, 0).empty());
+    StartedAgo(1000);  // the block's nominal end is now
     ASSERT_EQ(host().process(m), 1);
     ASSERT_EQ(host().releasedBlocks(m, 0).size(), 1u);
     EXPECT_EQ(host().releasedBlocks(m, 0)[0].startTime, 0.0);
     EXPECT_DOUBLE_EQ(host().releasedBlocks(m, 0)[0].sampleDistance, 0.1);
     EXPECT_EQ(m->channelData[0]->blockPending, 0u);
     // The next call fills the next block, due at start + 2 s.
+    StartedAgo(1000 - kAnHour);
     ASSERT_EQ(host().process(m), 1);
     EXPECT_EQ(m->channelData[0]->blockPending, 1u);
     EXPECT_EQ(Reads(), 20);
@@ -121,24 +127,29 @@ TEST_F(Digital, AFilledBlockWaitsForTheNominalEndOfItsSamples) {
     StopRun(m);
 }
 
-// An experiment that started 12 days ago, before the tick count passed 2^32: its
-// start tick is numerically above the current one. The block due 1 s after the
-// start is long overdue and goes at once.
+// An experiment that started before the tick count passed 2^32: its start tick is
+// numerically above the current one. The block due 1 s after the start is long
+// overdue and goes at once.
 TEST_F(Digital, TheReleaseRuleHoldsAcrossTheWrapOfTheTickCount) {
     ModuleRecord* m = Create(kDigitalIn, 1, 100.0, 10);
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(StartRun(m), 1);
     const uint32_t now = GetTickCount();
-    ASSERT_LT(now, 0x40000000u - 100000u) << "this machine's tick count is too far on for the scenario";
-    const uint32_t twelveDays = 0x40000000u;
-    host().setStartTicks(now - twelveDays);  // wraps below zero
+    // A start above `now` lies in the past only while it is less than 2^31 ms
+    // behind: this takes a tick count (the time since the machine started) below
+    // about 24 days, with an hour to spare.
+    const uint32_t half = 0x80000000u;
+    if (now >= half - 2 * static_cast<uint32_t>(kAnHour))
+        GTEST_SKIP() << "the tick count " << now << " is too far on for a start before its wrap";
+    const uint32_t start = half + (half + now) / 2;  // (2^31 + now) / 2 ms ago, at least 12 days
+    host().setStartTicks(start);
     ASSERT_GT(host().startTicks(), now);
     ASSERT_EQ(host().process(m), 1);
     EXPECT_EQ(host().releasedBlocks(m, 0).size(), 1u);
     // And a start that lies ahead (a tick count about to wrap) holds the block.
-    host().setStartTicks(now + 5000);
+    host().setStartTicks(now + 0x20000000u);  // six days ahead
     EXPECT_EQ(host().process(m), 1);
-    host().setStartTicks(now + twelveDays);
+    host().setStartTicks(now + 0x40000000u);  // twelve days ahead
     EXPECT_EQ(host().process(m), 1);
     EXPECT_EQ(host().releasedBlocks(m, 0).size(), 1u);
     EXPECT_EQ(m->channelData[0]->blockPending, 1u);

@@ -159,7 +159,7 @@ TEST_F(RunnerTest, TheWorksheetsPauseHappensOnceAtItsDataTime) {
                       "[card 0]\nclock = virtual\nai0 = scan\n"));
     velk::RunReport r = E().run();
     EXPECT_EQ(r.end, RunEnd::Completed);
-    ASSERT_GE(r.pausedRounds, 1u);
+    ASSERT_EQ(r.pausedRounds, 1u) << "a pause of 0 s on the virtual clock: the one round every pause has";
     EXPECT_EQ(Stats("ai", 0).gaps, 0u);
     std::string error;
     ASSERT_TRUE(E().writeRecordings(error)) << error;
@@ -198,8 +198,33 @@ TEST_F(RunnerTest, DigitalInputFeedsDigitalOutputThroughAConnection) {
 
 TEST_F(RunnerTest, ASocketWithoutACardStopsTheBuild) {
     EXPECT_FALSE(Build("[module ai]\nclass = analog_in\nsocket = 2\n[card 0]\nclock = virtual\n", false));
-    EXPECT_EQ(E().error(), "module ai (line 1): no free card in socket 2 for class analog_in");
+    EXPECT_EQ(E().error(),
+              "module ai (line 1): no free card in socket 2 for class analog_in (the driver could not open the card: "
+              "error 1, no card in that socket)");
     EXPECT_TRUE(E().host().modules().empty()) << "the dialog was cancelled";
+}
+
+// A card the driver fails to open at set-up is not offered; the build names the
+// driver's error code, asked of the simulated driver without a card operation.
+TEST_F(RunnerTest, ACardTheDriverCannotOpenIsReportedWithTheDriversErrorCode) {
+    EXPECT_FALSE(Build("[module ai]\nclass = analog_in\nsocket = 1\n"
+                       "[card 0]\nclock = virtual\n[card 1]\nclock = virtual\n"
+                       "[fault]\nTk17Create = socket 1 error 17\n",
+                       false));
+    EXPECT_EQ(E().error(),
+              "module ai (line 1): no free card in socket 1 for class analog_in (the driver could not open the card: "
+              "error 17)");
+    EXPECT_EQ(Sim().CallCount("Tk17GetLastError", -1), 0) << "the stand-in made no card operation to ask";
+    // Without a socket: every card the driver could not open, by its socket.
+    EXPECT_FALSE(Build("[module ai]\nclass = analog_in\n[card 0]\nclock = virtual\n[card 2]\nclock = virtual\n"
+                       "[fault]\nTk17Create = socket 0 error 17\nTk17GetResource = socket 2 error 23\n",
+                       false));
+    const std::string error = E().error();
+    EXPECT_EQ(error.rfind("module ai (line 1): no free card in any socket for class analog_in", 0), 0u) << error;
+    EXPECT_NE(error.find("(the driver could not open the card in socket 0: error 17; the driver could not open the "
+                         "card in socket 2: error 23)"),
+              std::string::npos)
+        << error;
 }
 
 TEST_F(RunnerTest, TheSocketPicksTheCardFromTheList) {
@@ -218,6 +243,7 @@ TEST_F(RunnerTest, ASecondModuleOfAClassFindsTheCardTaken) {
                        false));
     EXPECT_EQ(E().error().rfind("module b (line 3): no free card in socket 0 for class analog_in", 0), 0u)
         << E().error();
+    EXPECT_NE(E().error().find("(module a uses that card)"), std::string::npos) << "a took the first card offered";
     ASSERT_FALSE(E().host().warnings().empty());
     EXPECT_EQ(E().host().warnings().back().text, "使えるデバイスがありません");
 }
@@ -236,8 +262,10 @@ TEST_F(RunnerTest, TheRealTimeLimitLeavesRoomForAWholeDigitalInputBlock) {
 }
 
 // When the limit is reached all the same, the message names the channel behind and why.
+// The digital input's first block is due 65.5 s into the run, far beyond the limit of
+// 0.3 s, so it is behind however slowly the rounds come.
 TEST_F(RunnerTest, ARunOutOfTimeNamesTheChannelsBehindAndTheirCause) {
-    ASSERT_TRUE(Build("[experiment]\nblock_size = 1000\nduration_s = 0.5\n"
+    ASSERT_TRUE(Build("[experiment]\nblock_size = 65535\nduration_s = 0.5\n"
                       "[module ai]\nclass = analog_in\nchannels = 2\n[module din]\nclass = digital_in\n"
                       "[card 0]\nclock = virtual\n"));
     E().setRealTimeLimitSeconds(0.3);
@@ -247,8 +275,9 @@ TEST_F(RunnerTest, ARunOutOfTimeNamesTheChannelsBehindAndTheirCause) {
     EXPECT_EQ(E().report().end, RunEnd::TimeLimit);
     EXPECT_EQ(E().report().detail,
               "the data did not reach the duration in time: ai.1 reached 0 of 0.5 s (no block arrived); din.0 reached "
-              "0 of 0.5 s (a digital input block of 1000 samples takes 1 s of real time) after 0.3 s, the real-time "
-              "limit");
+              "0 of 0.5 s (a digital input block of 65535 samples takes 65.535 s of real time) after 0.3 s, the "
+              "real-time limit");
+    EXPECT_GE(E().report().wallSeconds, 0.3) << "ended by the limit, not before it";
     EXPECT_TRUE(Stats("ai", 0).reachedEnd);
     E().host().setPoolCapacity(E().module("ai"), 1, 8);
 }
@@ -275,6 +304,189 @@ TEST_F(RunnerTest, ThePredictedAnalogReadIsTheOneTheModuleProgrammes) {
         EXPECT_EQ(predicted.bufferBytes, static_cast<uint64_t>(mode.driverBufferSize));
         E().stop();
     }
+}
+
+// ---- which module a stop concerns
+
+// Two analog modules without sockets take the cards the device dialog offers first:
+// socket 0, then socket 1.
+const char kTwoCards[] =
+    "[experiment]\nblock_size = 10\nduration_s = 10\n"
+    "[module ai0]\nclass = analog_in\n[module ai1]\nclass = analog_in\n"
+    "[card 0]\nclock = virtual\n[card 1]\nclock = virtual\n[card 2]\nclock = virtual\n";
+
+TEST_F(RunnerTest, AModuleWithoutASocketUsesTheFirstCardTheDialogOffers) {
+    ASSERT_TRUE(Build(kTwoCards));
+    EXPECT_EQ(E().moduleRun("ai0")->socket, 0);
+    EXPECT_EQ(E().moduleRun("ai1")->socket, 1);
+    ASSERT_TRUE(E().start());
+    EXPECT_EQ(Sim().IsSampling(0), 1);
+    EXPECT_EQ(Sim().IsSampling(1), 1) << "the socket the runner reckons is the one the module samples";
+    EXPECT_EQ(Sim().IsSampling(2), 0);
+    E().stop();
+}
+
+// A card pulled out between two rounds: its notification is dispatched at the next
+// round's start, before any module is called, and names the module on that card.
+TEST_F(RunnerTest, ACardPulledOutNamesTheModuleOnThatCard) {
+    ASSERT_TRUE(Build(kTwoCards));
+    ASSERT_TRUE(E().start());
+    ASSERT_EQ(Sim().PullCard(1), 1);
+    EXPECT_FALSE(E().round());
+    EXPECT_EQ(E().report().end, RunEnd::StoppedByModule);
+    EXPECT_EQ(E().report().detail, "module ai1 stopped the experiment: its card in socket 1 was pulled out");
+    EXPECT_EQ(E().report().rounds, 0u) << "no module was called after the notification";
+    ASSERT_FALSE(E().report().warnings.empty());
+    EXPECT_EQ(E().report().warnings.back().caption, "VYT-TK17 警告");
+}
+
+TEST_F(RunnerTest, ABufferOverflowNamesTheAnalogModuleOnThatCard) {
+    ASSERT_TRUE(Build(kTwoCards));
+    ASSERT_TRUE(E().start());
+    ASSERT_TRUE(E().round());
+    ASSERT_EQ(Sim().TriggerOverflow(1), 1);
+    EXPECT_FALSE(E().round());
+    EXPECT_EQ(E().report().detail, "module ai1 stopped the experiment: its card in socket 1 reported a buffer overflow");
+    EXPECT_EQ(Stats("ai0", 0).blocks, 1u) << "ai0 was not called in the round the notification stopped";
+}
+
+TEST_F(RunnerTest, APulledCardThatNoModuleUsesIsNamedByItsSocket) {
+    ASSERT_TRUE(Build(kTwoCards));
+    ASSERT_TRUE(E().start());
+    ASSERT_EQ(Sim().PullCard(2), 1);
+    EXPECT_FALSE(E().round());
+    EXPECT_EQ(E().report().detail, "the card in socket 2, which no module uses, was pulled out (a driver notification)");
+}
+
+// An overrun on a card with two digital modules and no analog one, raised inside a
+// port read that still succeeds: nothing but the notification stops the run, and on
+// the virtual clock it does so at the round after the read, every time.
+TEST_F(RunnerTest, ANotificationNamesEveryModuleOnTheCardThatSentIt) {
+    ASSERT_TRUE(Build("[experiment]\nblock_size = 10\nduration_s = 1\n"
+                      "[module ai0]\nclass = analog_in\nsocket = 0\n"
+                      "[module din1]\nclass = digital_in\nsocket = 1\n"
+                      "[module dout1]\nclass = digital_out\nsocket = 1\n"
+                      "[connect]\ndin1.0 -> dout1.0\n"
+                      "[card 0]\nclock = virtual\n[card 1]\nclock = virtual\n"
+                      "[fault]\noverrun = socket 1 at Tk17InPort 3\n"));
+    ASSERT_TRUE(E().virtualClock());
+    velk::RunReport r = E().run();
+    EXPECT_EQ(r.end, RunEnd::StoppedByModule);
+    EXPECT_EQ(r.detail, "modules din1 and dout1 stopped the experiment: their card in socket 1 reported a buffer overrun");
+    EXPECT_EQ(r.rounds, 1u) << "the round with the read, and none after it";
+    EXPECT_EQ(Stats("ai0", 0).blocks, 1u);
+}
+
+TEST_F(RunnerTest, AModuleThatStopsTheExperimentAtItsStartIsNamed) {
+    ASSERT_TRUE(Build("[module ai0]\nclass = analog_in\nsocket = 0\n[module ai1]\nclass = analog_in\nsocket = 1\n"
+                      "[card 0]\nclock = virtual\n[card 1]\nclock = virtual\n"
+                      "[fault]\nTk17StartSampling = socket 1 error 33\n"));
+    velk::RunReport r = E().run();
+    EXPECT_EQ(r.end, RunEnd::StoppedByModule);
+    EXPECT_EQ(r.detail, "module ai1 stopped the experiment at its start");
+    EXPECT_EQ(r.rounds, 0u);
+    ASSERT_FALSE(r.warnings.empty());
+    EXPECT_EQ(r.warnings.back().text, "サンプリング開始に失敗しました\nエラーコード： 33");
+    EXPECT_EQ(Sim().IsSampling(0), 0) << "the modules started before it were stopped";
+}
+
+// ---- repeatable runs on the virtual clock
+
+class RepeatableRun : public RunnerTest {
+protected:
+    // Runs the worksheet in a fresh experiment writing to `out`; the bytes of each
+    // recording, in order.
+    std::vector<std::string> RunOnce(const std::string& sheet, const std::string& out,
+                                     const std::vector<std::string>& files) {
+        velk::WorksheetResult w = velk::parseWorksheet(sheet, "test.vws");
+        EXPECT_TRUE(w.ok()) << w.error;
+        velk::HostOptions options;
+        options.warnings = velk::WarningOutput::None;
+        exp_ = std::make_unique<velk::Experiment>(w.sheet, options);
+        exp_->setOutputDir(out);
+        exp_->setCharts(false);
+        EXPECT_TRUE(exp_->prepare()) << exp_->error();
+        EXPECT_TRUE(exp_->virtualClock());
+        EXPECT_EQ(exp_->run().end, RunEnd::Completed);
+        std::string error;
+        EXPECT_TRUE(exp_->writeRecordings(error)) << error;
+        std::vector<std::string> bytes;
+        for (const std::string& f : files) bytes.push_back(ReadText(out + "\\" + f));
+        return bytes;
+    }
+    // The recordings of two runs of the worksheet, which must be the same bytes; the
+    // second run's files stay in Out().
+    void Twice(const std::string& sheet, const std::vector<std::string>& files) {
+        const std::vector<std::string> first = RunOnce(sheet, TempFolder("first"), files);
+        out_ = TempFolder("second");
+        const std::vector<std::string> second = RunOnce(sheet, out_, files);
+        EXPECT_EQ(first, second) << "two runs of one worksheet on the virtual clock";
+        for (const std::string& b : first) EXPECT_FALSE(b.empty());
+    }
+};
+
+// The pause lasts 0.03 s of the card's time: three rounds of blocks of 10 at 1 ms,
+// whose data are read and dropped, however long the rounds take.
+TEST_F(RepeatableRun, APauseDropsWhatTheCardConvertsInThePausesLength) {
+    const std::string sheet =
+        "[experiment]\nblock_size = 10\nduration_s = 0.1\npause_at_s = 0.05\npause_for_s = 0.03\n"
+        "[module ai]\nclass = analog_in\nsocket = 0\n[record ai]\nfile = ai.csv\n"
+        "[card 0]\nclock = virtual\nai0 = scan\n";
+    Twice(sheet, {"ai.csv"});
+    EXPECT_EQ(E().report().pausedRounds, 3u);
+    Csv csv = ReadCsv(Out("ai.csv"));
+    ExpectGaplessTimes(csv, 100, 0.001);
+    for (int k = 0; k < 100; ++k)
+        ASSERT_EQ(static_cast<float>(Num(csv.rows[k][1])), CodeVolts(k < 50 ? k : k + 30)) << "row " << k;
+}
+
+// A digital input beside the analog module waits for real time; in step, the analog
+// module is where the data time says when the pause begins, so the same 30
+// conversions are dropped.
+TEST_F(RepeatableRun, APauseWithADigitalInputBesideTheAnalogModule) {
+    const std::string sheet =
+        "[experiment]\nblock_size = 10\nduration_s = 0.1\npause_at_s = 0.05\npause_for_s = 0.03\n"
+        "[module ai]\nclass = analog_in\nsocket = 0\n[module din]\nclass = digital_in\nsocket = 0\n"
+        "[record ai]\nfile = ai.csv\n[record din]\nfile = din.csv\n"
+        "[card 0]\nclock = virtual\nai0 = scan\ndin = counter\n";
+    Twice(sheet, {"ai.csv", "din.csv"});
+    Csv ai = ReadCsv(Out("ai.csv"));
+    ExpectGaplessTimes(ai, 100, 0.001);
+    for (int k = 0; k < 100; ++k)
+        ASSERT_EQ(static_cast<float>(Num(ai.rows[k][1])), CodeVolts(k < 50 ? k : k + 30)) << "row " << k;
+    Csv din = ReadCsv(Out("din.csv"));
+    ExpectGaplessTimes(din, 100, 0.001);
+    for (int k = 0; k < 100; ++k) ASSERT_EQ(Num(din.rows[k][1]), k % 2 ? 5.0 : 0.0) << "row " << k;
+}
+
+// The analog module's channel 0 drives the output line and the input reads it back
+// on the same card. In step, the input's block k is filled after the output took the
+// analog block k, so it holds the level of that block's last sample: codes of a
+// period of 7 against blocks of 10.
+TEST_F(RepeatableRun, ALoopBackInputReadsWhatTheOutputWasGivenForTheSameBlock) {
+    const std::string sheet =
+        "[experiment]\nblock_size = 10\nduration_s = 0.2\n"
+        "[module ai]\nclass = analog_in\nsocket = 0\n[module dout]\nclass = digital_out\nsocket = 0\n"
+        "[module din]\nclass = digital_in\nsocket = 0\n"
+        "[connect]\nai.0 -> dout.0\n[record din]\nfile = din.csv\n"
+        "[card 0]\nclock = virtual\nai0 = codes 0 0 0 3072 3072 3072 3072\ndin = loopback\n";
+    Twice(sheet, {"din.csv"});
+    Csv din = ReadCsv(Out("din.csv"));
+    ExpectGaplessTimes(din, 200, 0.001);
+    const int codes[7] = {0, 0, 0, 3072, 3072, 3072, 3072};  // 3072 is 5 V: the line is 1
+    for (int k = 0; k < 200; ++k) {
+        const int lastOfBlock = (k / 10) * 10 + 9;
+        ASSERT_EQ(Num(din.rows[k][1]), codes[lastOfBlock % 7] == 3072 ? 5.0 : 0.0) << "row " << k;
+    }
+}
+
+// A card on the real clock is read as its data come: no step, no pause in rounds.
+TEST_F(RunnerTest, ACardOnTheRealClockMakesARunOfRealTime) {
+    ASSERT_TRUE(Build("[module ai]\nclass = analog_in\nsocket = 0\n[module din]\nclass = digital_in\nsocket = 1\n"
+                      "[card 0]\nclock = virtual\n[card 1]\nclock = real\n"));
+    EXPECT_FALSE(E().virtualClock());
+    ASSERT_TRUE(Build("[module ai]\nclass = analog_in\nsocket = 0\n[card 0]\nclock = virtual\n[card 1]\n"));
+    EXPECT_TRUE(E().virtualClock()) << "an unused card does not count";
 }
 
 }  // namespace

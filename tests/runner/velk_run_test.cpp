@@ -106,7 +106,9 @@ TEST(VelkRun, ABuildErrorStillReportsWhatTheHostWasLeftWith) {
     WriteText(dir + "\\nocard.vws", "[module a]\nclass = analog_in\nsocket = 2\n[card 0]\nclock = virtual\n");
     std::string out;
     EXPECT_EQ(RunVelk("run \"" + dir + "\\nocard.vws\"", out), 2);
-    EXPECT_TRUE(Has(out, "error: module a (line 1): no free card in socket 2 for class analog_in")) << out;
+    EXPECT_TRUE(Has(out, "error: module a (line 1): no free card in socket 2 for class analog_in (the driver could not "
+                         "open the card: error 1, no card in that socket)"))
+        << out;
     EXPECT_TRUE(Has(out, "live allocations after finish: 0")) << out;
 }
 

@@ -183,10 +183,36 @@ TEST_F(SimcardCard, InputGeneratorsPerCardAreIndependent)
 
 // ---------------------------------------------------------------- output log
 
+namespace {
+
+// The performance counter now, and a span of its ticks in whole microseconds
+// (rounded down, as the driver rounds its times).
+int64_t counterNow()
+{
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return t.QuadPart;
+}
+
+int64_t wholeMicros(int64_t ticks)
+{
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return ticks <= 0 ? 0 : static_cast<int64_t>(static_cast<double>(ticks) * 1e6 / static_cast<double>(f.QuadPart));
+}
+
+}  // namespace
+
+// The times are what the driver guarantees whatever the machine's load: each card
+// counts from its own opening, so a write's time is at least the time the test saw
+// pass since that opening, and a card's writes are in time order. No upper bound:
+// any call may be delayed arbitrarily.
 TEST_F(SimcardCard, OutputLogKeepsEveryWriteInOrderWithSocketAndTime)
 {
     ASSERT_EQ(1, d().open(0));
+    const int64_t afterOpen0 = counterNow();
     Sleep(30);
+    const int64_t beforeOpen2 = counterNow();
     ASSERT_EQ(1, d().open(2));
     ASSERT_EQ(1, d().Tk17OutPort(0, 0x01));
     ASSERT_EQ(1, d().Tk17OutPort(2, 0x80));
@@ -201,10 +227,13 @@ TEST_F(SimcardCard, OutputLogKeepsEveryWriteInOrderWithSocketAndTime)
     EXPECT_EQ(0x80, all[1].value);
     EXPECT_EQ(0, all[2].socket);
     EXPECT_EQ(0x02, all[2].value);
-    // Times count from each card's own opening: card 2 was opened later.
-    EXPECT_LT(all[1].micros, all[0].micros);
-    EXPECT_GE(all[2].micros, all[0].micros);
-    EXPECT_GE(all[0].micros, 10000u);
+    // Card 0's first write came at least the test's pause after its opening.
+    const int64_t openedBetween = wholeMicros(beforeOpen2 - afterOpen0);
+    EXPECT_GE(static_cast<int64_t>(all[0].micros), openedBetween);
+    EXPECT_GE(all[2].micros, all[0].micros) << "one card's writes are in time order";
+    // Card 2 counts from its own, later opening: card 0's next write, made after
+    // card 2's, is ahead of it by at least the time between the two openings.
+    EXPECT_GE(static_cast<int64_t>(all[2].micros) - static_cast<int64_t>(all[1].micros) + 1, openedBetween);
 
     SimPortWrite only0[8] = {};
     ASSERT_EQ(2, sim().GetOutputLog(0, only0, 8));
@@ -219,6 +248,37 @@ TEST_F(SimcardCard, OutputLogKeepsEveryWriteInOrderWithSocketAndTime)
 
     ASSERT_EQ(1, sim().ClearOutputLog());
     EXPECT_EQ(0, sim().GetOutputLog(-1, nullptr, 0));
+}
+
+// A card opened again counts from the new opening: its first write after it is
+// not held back by the times of the writes before the close.
+TEST_F(SimcardCard, OutputLogTimesStartAgainWhenTheCardIsOpenedAgain)
+{
+    ASSERT_EQ(1, d().open(0));
+    Sleep(30);
+    ASSERT_EQ(1, d().Tk17OutPort(0, 0x01));
+    ASSERT_EQ(1, d().Tk17Close(0));
+    const int64_t beforeReopen = counterNow();
+    ASSERT_EQ(1, d().open(0));
+    ASSERT_EQ(1, d().Tk17OutPort(0, 0x02));
+    const int64_t afterWrite = counterNow();
+    SimPortWrite all[2] = {};
+    ASSERT_EQ(2, sim().GetOutputLog(0, all, 2));
+    EXPECT_LE(static_cast<int64_t>(all[1].micros), wholeMicros(afterWrite - beforeReopen))
+        << "counted from the second opening, which the test saw happen";
+}
+
+// The log keeps the latest 1,048,576 writes: the oldest go first.
+TEST_F(SimcardCard, OutputLogKeepsTheLatestWritesUpToItsLimit)
+{
+    ASSERT_EQ(1, d().open(0));
+    constexpr uint32_t kLimit = 1u << 20;
+    for (uint32_t i = 0; i < kLimit + 5; ++i) ASSERT_EQ(1, d().Tk17OutPort(0, static_cast<uint8_t>(i))) << i;
+    EXPECT_EQ(static_cast<int32_t>(kLimit), sim().GetOutputLog(0, nullptr, 0));
+    SimPortWrite first[2] = {};
+    ASSERT_EQ(static_cast<int32_t>(kLimit), sim().GetOutputLog(-1, first, 2));
+    EXPECT_EQ(5, first[0].value) << "writes 0 to 4 were dropped";
+    EXPECT_EQ(6, first[1].value);
 }
 
 // ---------------------------------------------------------------- call log

@@ -271,3 +271,73 @@ TEST_F(SimcardFault, AFaultForCCallsEndsAndTwoFaultsOfOneOperationAddUp)
     EXPECT_EQ(0, sim().Configure("[fault]\nTk17InPort = from 1 for 0\n"));
     EXPECT_NE(std::string::npos, d().lastError().find("for counts")) << d().lastError();
 }
+
+// ---------------------------------------------------------------- card state
+
+TEST_F(SimcardFault, CardStateShowsOpeningSamplingEventsAndTheLastErrorWithoutACall)
+{
+    configure("[card 0]\nclock = virtual\n[card 1]\n[card 2]\nclock = virtual\n[fault]\n"
+              "Tk17Create = socket 2 error 17\n");
+    SimCardState s;
+    memset(&s, 0xAB, sizeof s);
+    ASSERT_EQ(1, sim().GetCardState(0, &s));
+    EXPECT_EQ(1u, s.configured);
+    EXPECT_EQ(1u, s.present);
+    EXPECT_EQ(0u, s.open);
+    EXPECT_EQ(0u, s.sampling);
+    EXPECT_EQ(1u, s.virtualClock);
+    EXPECT_EQ(0u, s.status);
+    EXPECT_EQ(0, s.lastError);
+    EXPECT_EQ(0u, s.notifications);
+
+    begin(0);
+    ASSERT_EQ(1, sim().GetCardState(0, &s));
+    EXPECT_EQ(1u, s.open);
+    EXPECT_EQ(1u, s.sampling);
+    ASSERT_EQ(1, sim().TriggerOverflow(0));
+    ASSERT_EQ(1, sim().GetCardState(0, &s));
+    EXPECT_EQ(TK17_STATUS_OVERFLOW, s.status);
+    ASSERT_EQ(1, sim().TriggerOverrun(0));
+    ASSERT_EQ(1, sim().GetCardState(0, &s));
+    EXPECT_EQ(TK17_STATUS_OVERFLOW | TK17_STATUS_OVERRUN, s.status);
+    EXPECT_EQ(2u, s.notifications) << "one for each event";
+    ASSERT_EQ(1, sim().PostNotification(0, 1300));
+    ASSERT_EQ(1, sim().GetCardState(0, &s));
+    EXPECT_EQ(3u, s.notifications) << "a posted message counts too";
+    EXPECT_EQ(3u, window.take().size());
+
+    // Card 1 runs on the real clock; card 2 fails to open with the injected code.
+    ASSERT_EQ(1, sim().GetCardState(1, &s));
+    EXPECT_EQ(0u, s.virtualClock);
+    EXPECT_EQ(0, d().open(2, window.hwnd()));
+    ASSERT_EQ(1, sim().GetCardState(2, &s));
+    EXPECT_EQ(1u, s.configured);
+    EXPECT_EQ(0u, s.open);
+    EXPECT_EQ(17, s.lastError);
+    EXPECT_EQ(0u, s.notifications) << "a card that did not open has no window";
+    EXPECT_EQ(0, sim().CallCount("Tk17GetLastError", -1)) << "the state is read without a card operation";
+
+    // A pulled card is configured but not present, and its calls fail with error 9.
+    ASSERT_EQ(1, sim().PullCard(0));
+    EXPECT_EQ(0, readOne(0));
+    ASSERT_EQ(1, sim().GetCardState(0, &s));
+    EXPECT_EQ(1u, s.configured);
+    EXPECT_EQ(0u, s.present);
+    EXPECT_EQ(0u, s.sampling);
+    EXPECT_EQ(TK17SIM_ERR_CARD_REMOVED, s.lastError);
+    EXPECT_EQ(4u, s.notifications);
+    EXPECT_EQ((Messages{{TK17_MSG_CARD_REMOVED, 0}}), window.take());
+}
+
+TEST_F(SimcardFault, CardStateOfASocketWithoutACardAndBadArguments)
+{
+    EXPECT_EQ(0, d().open(3));
+    SimCardState s;
+    ASSERT_EQ(1, sim().GetCardState(3, &s));
+    EXPECT_EQ(0u, s.configured);
+    EXPECT_EQ(0u, s.present);
+    EXPECT_EQ(0u, s.open);
+    EXPECT_EQ(TK17SIM_ERR_NO_CARD, s.lastError);
+    EXPECT_EQ(0, sim().GetCardState(4, &s));
+    EXPECT_EQ(0, sim().GetCardState(0, nullptr));
+}
