@@ -123,7 +123,7 @@ void Experiment::printSummary(std::ostream& out) const {
 int runWorksheet(const std::string& path, const HostOptions& options, const RunOptions& run, std::ostream& out) {
     WorksheetResult w = loadWorksheet(path);
     if (!w.ok()) {
-        out << "error: " << cp932ToUtf8(w.error) << "\n";
+        out << "error: " << w.error << "\n";  // UTF-8 already
         return 2;
     }
     out << "worksheet: " << cp932ToUtf8(w.sheet.path) << "\n";

@@ -128,7 +128,7 @@ bool Experiment::prepare() {
         ModuleRecord* m = def.saved ? restored[nextRestored].record
                                     : createModuleOnSocket(*host_, def.kind, def.socket, NewModule(), why);
         if (!m) {
-            error_ = "module " + def.id + " (line " + std::to_string(def.line) + "): " + why;
+            error_ = sheet_.at(def.socket ? def.lineOf("socket") : def.line) + ": module " + def.id + ": " + why;
             const std::map<int, std::string>& inUse = taken[def.kind];
             if (def.socket && inUse.count(*def.socket))
                 error_ += " (module " + inUse.at(*def.socket) + " uses that card)";
@@ -137,7 +137,7 @@ bool Experiment::prepare() {
             return false;
         }
         if (!def.saved && !applySettings(*host_, m, def.kind, settingsOf(def), why)) {
-            error_ = "module " + def.id + ": the settings did not reach the setup dialog: " + why;
+            error_ = sheet_.at(def.line) + ": module " + def.id + ": the settings did not reach the setup dialog: " + why;
             return false;
         }
         ModuleRun run;
@@ -180,7 +180,7 @@ bool Experiment::prepare() {
     }
     for (const ConnectionDef& c : sheet_.connections) {
         if (!host_->connect(module(c.from), c.output, module(c.to), c.input)) {
-            error_ = "line " + std::to_string(c.line) + ": cannot connect " + c.from + "." + std::to_string(c.output) +
+            error_ = sheet_.at(c.line) + ": cannot connect " + c.from + "." + std::to_string(c.output) +
                      " to " + c.to + "." + std::to_string(c.input);
             return false;
         }

@@ -199,7 +199,7 @@ TEST_F(RunnerTest, DigitalInputFeedsDigitalOutputThroughAConnection) {
 TEST_F(RunnerTest, ASocketWithoutACardStopsTheBuild) {
     EXPECT_FALSE(Build("[module ai]\nclass = analog_in\nsocket = 2\n[card 0]\nclock = virtual\n", false));
     EXPECT_EQ(E().error(),
-              "module ai (line 1): no free card in socket 2 for class analog_in (the driver could not open the card: "
+              "test.vws:3: module ai: no free card in socket 2 for class analog_in (the driver could not open the card: "
               "error 1, no card in that socket)");
     EXPECT_TRUE(E().host().modules().empty()) << "the dialog was cancelled";
 }
@@ -212,7 +212,7 @@ TEST_F(RunnerTest, ACardTheDriverCannotOpenIsReportedWithTheDriversErrorCode) {
                        "[fault]\nTk17Create = socket 1 error 17\n",
                        false));
     EXPECT_EQ(E().error(),
-              "module ai (line 1): no free card in socket 1 for class analog_in (the driver could not open the card: "
+              "test.vws:3: module ai: no free card in socket 1 for class analog_in (the driver could not open the card: "
               "error 17)");
     EXPECT_EQ(Sim().CallCount("Tk17GetLastError", -1), 0) << "the stand-in made no card operation to ask";
     // Without a socket: every card the driver could not open, by its socket.
@@ -220,7 +220,7 @@ TEST_F(RunnerTest, ACardTheDriverCannotOpenIsReportedWithTheDriversErrorCode) {
                        "[fault]\nTk17Create = socket 0 error 17\nTk17GetResource = socket 2 error 23\n",
                        false));
     const std::string error = E().error();
-    EXPECT_EQ(error.rfind("module ai (line 1): no free card in any socket for class analog_in", 0), 0u) << error;
+    EXPECT_EQ(error.rfind("test.vws:1: module ai: no free card in any socket for class analog_in", 0), 0u) << error;
     EXPECT_NE(error.find("(the driver could not open the card in socket 0: error 17; the driver could not open the "
                          "card in socket 2: error 23)"),
               std::string::npos)
@@ -241,7 +241,7 @@ TEST_F(RunnerTest, ASecondModuleOfAClassFindsTheCardTaken) {
     EXPECT_FALSE(Build("[module a]\nclass = analog_in\n[module b]\nclass = analog_in\nsocket = 0\n"
                        "[card 0]\nclock = virtual\n",
                        false));
-    EXPECT_EQ(E().error().rfind("module b (line 3): no free card in socket 0 for class analog_in", 0), 0u)
+    EXPECT_EQ(E().error().rfind("test.vws:5: module b: no free card in socket 0 for class analog_in", 0), 0u)
         << E().error();
     EXPECT_NE(E().error().find("(module a uses that card)"), std::string::npos) << "a took the first card offered";
     ASSERT_FALSE(E().host().warnings().empty());

@@ -106,7 +106,7 @@ TEST(VelkRun, ABuildErrorStillReportsWhatTheHostWasLeftWith) {
     WriteText(dir + "\\nocard.vws", "[module a]\nclass = analog_in\nsocket = 2\n[card 0]\nclock = virtual\n");
     std::string out;
     EXPECT_EQ(RunVelk("run \"" + dir + "\\nocard.vws\"", out), 2);
-    EXPECT_TRUE(Has(out, "error: module a (line 1): no free card in socket 2 for class analog_in (the driver could not "
+    EXPECT_TRUE(Has(out, "nocard.vws:3: module a: no free card in socket 2 for class analog_in (the driver could not "
                          "open the card: error 1, no card in that socket)"))
         << out;
     EXPECT_TRUE(Has(out, "live allocations after finish: 0")) << out;
@@ -126,6 +126,16 @@ TEST(VelkRun, FailingPortReadsOfAWholeBlockMakeOneWarning) {
     EXPECT_TRUE(Has(out, "warnings: 1\n")) << out;
     EXPECT_TRUE(Has(out, u8"[サンプリングエラー] LogSlot = 0 Channel = 0 ErrCode = 9")) << out;
     EXPECT_TRUE(Has(out, "live allocations after finish: 0")) << out;
+}
+
+// A mistake that quotes the worksheet's text prints it as written, whole, with its
+// closing quote (it was converted a second time and came out as mojibake).
+TEST(VelkRun, AQuotedJapaneseTextIsPrintedAsWritten) {
+    const std::string dir = TempFolder("exe-quote");
+    WriteText(dir + "\\wave.vws", "[module a]\nclass = analog_in\nname = \xE3\x80\x9C\n");
+    std::string out;
+    EXPECT_EQ(RunVelk("run \"" + dir + "\\wave.vws\"", out), 2);
+    EXPECT_TRUE(Has(out, "wave.vws:3: name holds '\xE3\x80\x9C' (U+301C)")) << out;
 }
 
 }  // namespace
