@@ -59,7 +59,12 @@ TEST(SimcardConfigSource, NoConfigurationGivesOneDefaultCardInSocketZero)
     uint32_t count = 0, status = 0;
     ASSERT_EQ(1, d.Tk17GetSamplingStatus(0, &count, &status));
     EXPECT_LT(count, 0xFFFFFFFFu) << "the default card runs on the real clock";
-    Sleep(5);
+    // Waits (with a deadline) until the real clock has converted the 8 samples read.
+    for (int i = 0; i < 10000 && count < 8; ++i) {
+        Sleep(1);
+        ASSERT_EQ(1, d.Tk17GetSamplingStatus(0, &count, &status));
+    }
+    ASSERT_GE(count, 8u) << "no 8 samples within 10 s of real time";
     std::vector<uint16_t> scan(8);
     ASSERT_EQ(1, d.Tk17GetData(0, scan.data(), 8));
     EXPECT_NE(scan[4], scan[5]);  // two different DC levels

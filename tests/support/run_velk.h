@@ -5,13 +5,23 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <string>
+#include <thread>
 
 namespace velktest {
 
 // Runs velk.exe from the test's folder with the arguments; returns its exit code
-// (-1 when it could not start) and appends what it printed to `out`.
-inline int RunVelk(const std::string& arguments, std::string& out) {
+// (-1 when it could not start, -2 when it did not end within `limitMs` and was
+// stopped, which `out` then says) and appends what it printed to `out`.
+// The default limit is 45 s times VELK_TEST_TIME_SCALE (set where the build runs emulated).
+inline int RunVelk(const std::string& arguments, std::string& out, DWORD limitMs = 0) {
+    if (limitMs == 0) {
+        const char* scale = std::getenv("VELK_TEST_TIME_SCALE");
+        const double factor = scale && std::atof(scale) > 0 ? std::atof(scale) : 1.0;
+        limitMs = static_cast<DWORD>(45000 * factor);
+    }
     // The desktop process starts with the first window of the session; made here, it
     // does not inherit the pipe's write end from the child (and keep the pipe open).
     GetDesktopWindow();
@@ -34,12 +44,24 @@ inline int RunVelk(const std::string& arguments, std::string& out) {
         return -1;
     }
     CloseHandle(writeEnd);
+    // A child that does not end is stopped at the limit, which also ends the read below.
+    std::atomic<bool> overdue{false};
+    std::thread guard([&] {
+        if (WaitForSingleObject(pi.hProcess, limitMs) == WAIT_TIMEOUT) {
+            overdue = true;
+            TerminateProcess(pi.hProcess, 99);
+        }
+    });
     char buffer[4096];
     DWORD got = 0;
     while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got) out.append(buffer, got);
-    WaitForSingleObject(pi.hProcess, INFINITE);
+    guard.join();
     DWORD code = 0;
     GetExitCodeProcess(pi.hProcess, &code);
+    if (overdue) {
+        out += "\n[velk.exe " + arguments + " did not end within " + std::to_string(limitMs) + " ms and was stopped]\n";
+        code = static_cast<DWORD>(-2);
+    }
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
     CloseHandle(readEnd);
