@@ -162,12 +162,12 @@ class Sources:
                         args, _ = split_args(text, m.end() - 1)
                         func, params = self.enclosing_function(text, m.start())
 
-                        def values(spec):
-                            if isinstance(spec, tuple):
-                                return [("text", spec[1])]
-                            if spec >= len(args):
+                        def values(where):
+                            if isinstance(where, tuple):
+                                return [("text", where[1])]
+                            if where >= len(args):
                                 raise ValueError("%s: call of %s with too few arguments" % (path, name))
-                            return self.resolve(args[spec], text, m.start(), params)
+                            return self.resolve(args[where], text, m.start(), params)
 
                         for c in values(cspec):
                             for t in values(tspec):
