@@ -3,6 +3,9 @@
 # only system DLLs, and every resource is present. The record layouts are
 # pinned by static_asserts that the i686 compile has already checked.
 set -euo pipefail
+# binutils print in the locale's language (a Japanese locale gives ファイル形式 for
+# "file format"); the texts read here are the C locale's.
+export LC_ALL=C
 dll=${1:-build/win32/bin/Velk_ux1.dll}
 fail=0
 check() { if ! eval "$2"; then echo "check-i686: FAIL: $1"; fail=1; else echo "check-i686: ok: $1"; fi; }

@@ -4,6 +4,9 @@
 # loaded, tools/check-i686.sh on the archived DLL, and both version resources; then the
 # conformance kit: its files, checksums, the same DLL, i686 suites, run-kit.cmd.
 set -euo pipefail
+# binutils print in the locale's language (a Japanese locale gives ファイル形式 for
+# "file format"); the texts read here are the C locale's.
+export LC_ALL=C
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 build=${VELK_RELEASE_BUILD:-build/win32}

@@ -23,6 +23,9 @@
 # tested DLL itself (CPack stages a fresh install, and the install rules would sit
 # in every folder's CMakeLists), and making it takes a second, no configure step.
 set -euo pipefail
+# binutils print in the locale's language (a Japanese locale gives ファイル形式 for
+# "file format"); the texts read here are the C locale's.
+export LC_ALL=C
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 build=${VELK_RELEASE_BUILD:-build/win32}

@@ -3,7 +3,8 @@
 # deliverable and runs every test on both: the i686 build (with the Velk_ux1.dll we
 # ship) under the 32-bit Wine, natively or under qemu-i386 where the kernel refuses
 # 32-bit processes, and the x86_64 build under wine64, each in its own prefix with one
-# wineserver for the run. Arguments go to both ctest runs (for example -R extension).
+# wineserver for the run, two suites at a time (ctest -j2). Arguments go to both ctest
+# runs (for example -R extension).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
@@ -28,8 +29,8 @@ if [ "$mode" = qemu ]; then
   limit=(--timeout 1200)
   export VELK_TEST_TIME_SCALE=4
 fi
-ctest --preset win32 "${limit[@]}" "$@" || status=1
-ctest --preset win64 "$@" || status=1
+ctest --preset win32 -j2 "${limit[@]}" "$@" || status=1
+ctest --preset win64 -j2 "$@" || status=1
 # The release archive from the i686 build just tested, and its check (files, checksums,
 # the tested DLL, check-i686.sh, version resources): about a second.
 { tools/release.sh && tools/check-release.sh; } || status=1
