@@ -4,16 +4,8 @@
 # loaded, tools/check-i686.sh on the archived DLL, and both version resources; then the
 # conformance kit: its files, checksums, the same DLL, i686 suites, run-kit.cmd.
 set -euo pipefail
-# binutils print in the locale's language (a Japanese locale gives ファイル形式 for
-# "file format"); the texts read here are the C locale's.
-export LC_ALL=C
-here=$(cd "$(dirname "$0")/.." && pwd)
-cd "$here"
-build=${VELK_RELEASE_BUILD:-build/win32}
-version=$(sed -n 's/^#define VELK_VERSION_TEXT "\(.*\)"$/\1/p' extension/resources/velk_version.h)
-name=Velk_ux1-$version-win32
+source "$(dirname "$0")/release-common.sh"
 zip=${1:-dist/$name.zip}
-kit_name=Velk_ux1-$version-conformance-kit
 kit_zip=${2:-dist/$kit_name.zip}
 fail=0
 check() { if eval "$2"; then echo "check-release: ok: $1"; else echo "check-release: FAIL: $1"; fail=1; fi; }

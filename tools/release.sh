@@ -23,14 +23,7 @@
 # tested DLL itself (CPack stages a fresh install, and the install rules would sit
 # in every folder's CMakeLists), and making it takes a second, no configure step.
 set -euo pipefail
-# binutils print in the locale's language (a Japanese locale gives ファイル形式 for
-# "file format"); the texts read here are the C locale's.
-export LC_ALL=C
-here=$(cd "$(dirname "$0")/.." && pwd)
-cd "$here"
-build=${VELK_RELEASE_BUILD:-build/win32}
-version=$(sed -n 's/^#define VELK_VERSION_TEXT "\(.*\)"$/\1/p' extension/resources/velk_version.h)
-name=Velk_ux1-$version-win32
+source "$(dirname "$0")/release-common.sh"
 out=dist/$name.zip
 
 dll=$build/bin/Velk_ux1.dll
@@ -76,7 +69,6 @@ rm -f "$out"
 echo "release: $out ($(stat -c %s "$out") bytes, build $build_id)"
 
 # The conformance kit.
-kit_name=Velk_ux1-$version-conformance-kit
 kit_out=dist/$kit_name.zip
 suites=(extension_units extension_tests simcard_test)
 for s in "${suites[@]}"; do
