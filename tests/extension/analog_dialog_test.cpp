@@ -3,6 +3,7 @@
 // requests, name lengths, range and buffer size, and the run-time fields of an
 // experiment that starts or stops while the dialog is open.
 #include "tests/extension/fixture.h"
+#include "tests/support/known_difference.h"
 
 namespace exttest {
 namespace {
@@ -270,6 +271,23 @@ TEST_F(AnalogDialog, NamesAreStoredUpToTwentyBytesWithoutSplittingACharacter) {
         while (i < name.size()) i += IsDBCSLeadByteEx(932, static_cast<BYTE>(name[i])) ? 2 : 1;
         EXPECT_EQ(i, name.size()) << "channel " << c << " ends in a lone lead byte";
     }
+}
+
+// The box's limit of 20 counts characters under Wine, so it shows all eleven kanji
+// (22 bytes); an ANSI edit box on Windows may count bytes and show ten. The stored
+// name is the same either way (the test above).
+TEST_F(AnalogDialog, TheNameBoxLimitCountsCharacters) {
+    VELK_SEEN_UNDER_WINE("edit-box-counts-characters");
+    ModuleRecord* m = Module(3);
+    ASSERT_NE(m, nullptr);
+    const std::string kanji11 = "日本語測定装置入力端子";
+    std::string shown;
+    RunSetupDialog(m, [&](Operator& op, HWND dlg) {
+        op.check(dialog::Type(dlg, kChannelName, kanji11.c_str()), "eleven kanji");
+        shown = dialog::Text(dlg, kChannelName);
+        op.check(dialog::Click(dlg, IDCANCEL), "Cancel");
+    });
+    EXPECT_EQ(shown, kanji11);
 }
 
 TEST_F(AnalogDialog, RangeAndBufferSizeReachTheAreaOnOk) {

@@ -2,6 +2,7 @@
 // StopExperiment, the stacked fonts and the menu entry; and the event log that
 // keeps them in order.
 #include "host_test_support.h"
+#include "tests/support/known_difference.h"
 
 #include "velk/text.h"
 #include "velk/ui_driver.h"
@@ -162,6 +163,7 @@ TEST_F(HostTest, CommandLineHostPrintsWarningsAsUtf8) {
 }
 
 TEST_F(HostTest, WindowedHostShowsWarningsInAMessageBox) {
+    VELK_SEEN_UNDER_WINE("message-box-text-control");
     velk::HostOptions o;
     o.warnings = velk::WarningOutput::MessageBox;
     Host host(o);
