@@ -71,6 +71,12 @@ struct HostOptions {
     // Velk's value of the linked variables at start.
     double samplePeriodMs = 1.0;
     uint32_t blockSize = 100;
+    // StopExperiment asks Velk to end the experiment; it does not end it at once. The
+    // round in which the stop came is finished (the modules after the one that
+    // stopped are still processed), then this many whole rounds of processing calls
+    // follow before code 107. A stop at the start (code 106) is followed by this many
+    // rounds too. So a module must take processing calls after its own stop.
+    int roundsAfterStop = 0;
 };
 
 // What Velk keeps of a module class registered by the extension.
@@ -280,6 +286,8 @@ public:
     int32_t callClass(ModuleRecord* m, uint32_t code, int32_t value1 = 0, int32_t value2 = 0);
     // The class's processing routine; -1 for an unknown module.
     int32_t process(ModuleRecord* m);
+    // How often process() called the module's processing routine.
+    uint64_t processCalls(const ModuleRecord* m) const;
     // Makes m the current module and sends the setup code.
     int32_t setupModule(ModuleRecord* m);
     std::vector<ModuleRecord*> modules() const;

@@ -56,6 +56,7 @@ struct ModuleInstance {
 
     size_t classIndex = 0;
     uint32_t number = 0;
+    uint64_t processCalls = 0;  // calls of the class's processing routine
     std::unique_ptr<unsigned char[]> recordBytes;
     ModuleRecord* record = nullptr;
     uint32_t privateSize = 0;

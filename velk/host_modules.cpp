@@ -205,7 +205,14 @@ int32_t Host::process(ModuleRecord* m) {
     ModuleInstance* inst = instanceOf(m);
     if (!inst) return -1;
     const ProcessingRoutine routine = classes_[inst->classIndex].record.processingRoutine;
-    return routine ? routine(m) : -1;
+    if (!routine) return -1;
+    ++inst->processCalls;
+    return routine(m);
+}
+
+uint64_t Host::processCalls(const ModuleRecord* m) const {
+    const ModuleInstance* inst = instanceOf(m);
+    return inst ? inst->processCalls : 0;
 }
 
 int32_t Host::setupModule(ModuleRecord* m) {

@@ -308,6 +308,7 @@ bool Experiment::start() {
         report_.end = RunEnd::StoppedByModule;
         report_.detail = stoppedBy ? "module " + stoppedBy->def->id + " stopped the experiment at its start"
                                    : "a module stopped the experiment at its start";
+        roundsAfterStop(runs_.size());
         stop();
         return false;
     }
@@ -436,16 +437,19 @@ bool Experiment::round() {
         report_.end = RunEnd::StoppedByModule;
         report_.detail = stopCause_.empty() ? "the experiment was stopped by a driver notification" : stopCause_;
         stopped = true;
+        roundsAfterStop(runs_.size());
     } else {
         const bool inStepOnly = virtualClock_ && !paused_;
         const double frontier = inStepOnly ? stepFrontier() : 0.0;
-        for (ModuleRun& r : runs_) {
+        for (size_t i = 0; i < runs_.size(); ++i) {
+            ModuleRun& r = runs_[i];
             if (inStepOnly && !inStep(r, frontier)) continue;
             host_->process(r.record);
             if (host_->stopRequested()) {
                 report_.end = RunEnd::StoppedByModule;
                 report_.detail = "module " + r.def->id + " stopped the experiment";
                 stopped = true;
+                roundsAfterStop(i + 1);
                 break;
             }
         }
@@ -489,6 +493,17 @@ bool Experiment::round() {
         pauseDone_ = true;
     }
     return true;
+}
+
+// What Velk still does between a StopExperiment and code 107: the rest of the round
+// from module `next` on, then the configured number of whole rounds. Further stops
+// and warnings in them are recorded like any other; the end stays the first stop's.
+void Experiment::roundsAfterStop(size_t next) {
+    for (size_t i = next; i < runs_.size(); ++i) host_->process(runs_[i].record);
+    for (int round = 0; round < host_->options().roundsAfterStop; ++round) {
+        pumpMessages();
+        for (ModuleRun& r : runs_) host_->process(r.record);
+    }
 }
 
 void Experiment::stop() {

@@ -171,6 +171,7 @@ private:
     bool openRecordings();
     void pumpIfDue();
     void pumpMessages();
+    void roundsAfterStop(size_t next);
     std::string notificationStop(UINT message, WPARAM wParam) const;
     std::string cardTrouble(const ModuleDef& def) const;
     uint32_t notificationsPosted() const;

@@ -101,7 +101,10 @@ int32_t Start(ModuleRecord* m) {
         ShowWarning(kDriverCaption, "バッファを確保できませんでした");
         return 0;
     }
-    if (Tk17SetMode(a->socket, &a->mode) != 0 && Tk17StartSampling(a->socket) != 0) return 1;
+    if (Tk17SetMode(a->socket, &a->mode) != 0 && Tk17StartSampling(a->socket) != 0) {
+        MarkCardStarted(a, a->sampleBuffer);
+        return 1;
+    }
     ReportDriverFailure(a->socket, "サンプリング開始に失敗しました\nエラーコード： %d");
     return 1;
 }
@@ -191,7 +194,9 @@ int32_t DeriveSamplingMode(AnalogSettings* a, double periodMs, uint32_t channels
 
 int32_t __cdecl AnalogInputProcessing(ModuleRecord* m) {
     AnalogSettings* a = AnalogArea(m);
-    if (a->sampleBuffer == nullptr || !IsRunBuffer(a, a->sampleBuffer)) return 1;
+    // Nothing was started (or the start failed and stopped the experiment): there
+    // is nothing to poll, and polling a card that is not sampling would not end.
+    if (a->sampleBuffer == nullptr || !IsCardStarted(a, a->sampleBuffer)) return 1;
     for (;;) {
         uint32_t count = 0;
         uint32_t status = 0;

@@ -11,6 +11,7 @@ constexpr int kMaxRunBuffers = 64;
 struct RunBuffer {
     const void* area;
     void* buffer;
+    bool cardStarted;  // the card was set up and started for this buffer
 };
 RunBuffer g_runBuffers[kMaxRunBuffers];
 
@@ -32,7 +33,7 @@ void* AllocateRunBuffer(const void* area, uint32_t bytes, const char* sourceTag,
         }
     if (free == nullptr) return nullptr;
     void* buffer = NewMemAlloc(bytes, sourceTag, line);
-    if (buffer != nullptr) *free = RunBuffer{area, buffer};
+    if (buffer != nullptr) *free = RunBuffer{area, buffer, false};
     return buffer;
 }
 
@@ -40,7 +41,16 @@ void FreeRunBuffer(const void* area, void* buffer, const char* sourceTag, int32_
     RunBuffer* r = Find(area, buffer);
     if (r == nullptr) return;
     NewDoMemFree(buffer, sourceTag, line);
-    *r = RunBuffer{nullptr, nullptr};
+    *r = RunBuffer{nullptr, nullptr, false};
 }
 
 bool IsRunBuffer(const void* area, const void* buffer) { return Find(area, buffer) != nullptr; }
+
+void MarkCardStarted(const void* area, const void* buffer) {
+    if (RunBuffer* r = Find(area, buffer)) r->cardStarted = true;
+}
+
+bool IsCardStarted(const void* area, const void* buffer) {
+    const RunBuffer* r = Find(area, buffer);
+    return r != nullptr && r->cardStarted;
+}

@@ -16,3 +16,9 @@ void* AllocateRunBuffer(const void* area, uint32_t bytes, const char* sourceTag,
 void FreeRunBuffer(const void* area, void* buffer, const char* sourceTag, int32_t line);
 // Whether `buffer` is the live buffer this load allocated for `area`.
 bool IsRunBuffer(const void* area, const void* buffer);
+// The card behind `area`'s buffer was started. Velk may still call a processing
+// routine after a start that stopped the experiment (until code 107); a routine
+// that polls the card asks first whether it was started, or it would wait for
+// samples that never come.
+void MarkCardStarted(const void* area, const void* buffer);
+bool IsCardStarted(const void* area, const void* buffer);

@@ -297,6 +297,28 @@ TEST_F(AnalogFailures, StatusAndDataFailuresStopAndAnswerZero) {
     }
 }
 
+// Velk's warning box is modal and dispatches the thread's messages while it is open
+// (here: the hook pumps them, as the box's loop would): a driver notification
+// waiting at the extension's window is handled inside the read failure's warning,
+// and the extension copes with being called there.
+TEST_F(AnalogFailures, ANotificationHandledInsideAWarningNestsCleanly) {
+    ModuleRecord* m = CreateAnalog(2, 1.0, 10);
+    ASSERT_NE(m, nullptr);
+    host().setWarningHook([this](const velk::Warning&) { host().pump(); });
+    ASSERT_EQ(StartRun(m), 1);
+    ASSERT_TRUE(Sim().InjectFault("Tk17GetData", 0, 1, 31));
+    ASSERT_TRUE(Sim().PostNotification(0, 1227));
+    host().clearEvents();
+    EXPECT_EQ(host().process(m), 0);
+    EXPECT_EQ(Events(), (std::vector<std::string>{
+                            "StopExperiment",
+                            "ShowWarning|VYT-TK17|サンプリングデータ取り込みを失敗しました\nエラーコード： 31",
+                            "StopExperiment", "ShowWarning|VYT-TK17|バッファオーバーフロー"}));
+    host().setWarningHook(nullptr);
+    StopRun(m);
+    EXPECT_EQ(host().allocator().liveCount(), 0u);
+}
+
 TEST_F(AnalogFailures, StatusBitsStopWithoutAMessageOfTheirOwn) {
     ModuleRecord* m = CreateAnalog(1, 1.0, 10);
     ASSERT_NE(m, nullptr);

@@ -390,6 +390,54 @@ TEST_F(RunnerTest, AModuleThatStopsTheExperimentAtItsStartIsNamed) {
     EXPECT_EQ(Sim().IsSampling(0), 0) << "the modules started before it were stopped";
 }
 
+// ---- processing calls after a stop
+//
+// Velk ends an experiment some time after StopExperiment: the round goes on, and
+// more rounds may follow before code 107. Every class must take those calls.
+
+// A start that failed at the card stopped the experiment and left its buffer for
+// code 107; the late calls find nothing started and must neither poll that card
+// (it would never have samples) nor warn again. The other module goes on working.
+TEST_F(RunnerTest, ProcessingCallsAfterAFailedStartDoNotPollTheCardThatDidNotStart) {
+    ASSERT_TRUE(Build("[module ai0]\nclass = analog_in\nsocket = 0\n[module ai1]\nclass = analog_in\nsocket = 1\n"
+                      "[card 0]\nclock = virtual\n[card 1]\nclock = virtual\n"
+                      "[fault]\nTk17StartSampling = socket 1 error 33\n", true, 3));
+    velk::RunReport r = E().run();
+    EXPECT_EQ(r.end, RunEnd::StoppedByModule);
+    EXPECT_EQ(r.detail, "module ai1 stopped the experiment at its start");
+    ASSERT_EQ(r.warnings.size(), 1u);
+    EXPECT_EQ(r.warnings[0].text, "サンプリング開始に失敗しました\nエラーコード： 33");
+    EXPECT_EQ(Sim().CallCount("Tk17GetSamplingStatus", 1), 0);
+    EXPECT_EQ(Sim().CallCount("Tk17GetData", 1), 0);
+    EXPECT_EQ(Sim().CallCount("Tk17GetData", 0), 3) << "ai0 read in each of the three late rounds";
+    EXPECT_EQ(Stats("ai0", 0).blocks, 3u);
+    EXPECT_EQ(Stats("ai1", 0).blocks, 0u);
+    EXPECT_EQ(Sim().IsSampling(0), 0) << "code 107 came after the late rounds";
+    EXPECT_TRUE(E().host().errors().empty()) << E().host().errors().front();
+}
+
+// A read that failed stopped the experiment in the middle of a round: the modules
+// after it are still processed in that round, the failed one is called again in the
+// late round (its card still samples) and its buffer is given back at code 107.
+TEST_F(RunnerTest, ProcessingCallsAfterAFailedReadFinishTheRound) {
+    ASSERT_TRUE(Build("[experiment]\nblock_size = 10\nduration_s = 10\n"
+                      "[module ai0]\nclass = analog_in\nsocket = 0\n[module ai1]\nclass = analog_in\nsocket = 1\n"
+                      "[card 0]\nclock = virtual\n[card 1]\nclock = virtual\n"
+                      "[fault]\nTk17GetData = socket 0 from 2 for 1 error 21\n", true, 1));
+    velk::RunReport r = E().run();
+    EXPECT_EQ(r.end, RunEnd::StoppedByModule);
+    EXPECT_EQ(r.detail, "module ai0 stopped the experiment");
+    ASSERT_EQ(r.warnings.size(), 1u);
+    EXPECT_EQ(r.warnings[0].text, "サンプリングデータ取り込みを失敗しました\nエラーコード： 21");
+    EXPECT_EQ(Sim().CallCount("Tk17GetData", 0), 3) << "two rounds and the late one";
+    EXPECT_EQ(Stats("ai0", 0).blocks, 2u) << "blocks of the first read and the late read";
+    EXPECT_EQ(E().host().processCalls(E().module("ai1")), 3u)
+        << "ai1 was processed in the round of the failed read and in the late round";
+    EXPECT_EQ(Stats("ai1", 0).blocks, 3u);
+    EXPECT_TRUE(E().host().errors().empty()) << E().host().errors().front();
+    EXPECT_EQ(E().host().allocator().liveCount(), 0u) << "the sample buffer was given back at code 107";
+}
+
 // ---- repeatable runs on the virtual clock
 
 class RepeatableRun : public RunnerTest {

@@ -74,13 +74,15 @@ inline Csv ReadCsv(const std::string& path) {
 
 class RunnerTest : public ::testing::Test {
 protected:
-    // Parses the worksheet (which must be valid) and prepares an experiment.
-    bool Build(const std::string& text, bool expectPrepared = true) {
+    // Parses the worksheet (which must be valid) and prepares an experiment; the host
+    // makes `roundsAfterStop` rounds of processing calls between a stop and code 107.
+    bool Build(const std::string& text, bool expectPrepared = true, int roundsAfterStop = 0) {
         velk::WorksheetResult w = velk::parseWorksheet(text, "test.vws");
         EXPECT_TRUE(w.ok()) << w.error;
         if (!w.ok()) return false;
         velk::HostOptions options;
         options.warnings = velk::WarningOutput::None;
+        options.roundsAfterStop = roundsAfterStop;
         exp_ = std::make_unique<velk::Experiment>(w.sheet, options);
         out_ = TempFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
         exp_->setOutputDir(out_);
