@@ -30,6 +30,7 @@ public:
     uint32_t posted = 0;    // notifications posted to the card's window since the configuration
     int64_t openTicks = 0;
     int32_t lastError = 0;
+    uint16_t socket = 0;    // the socket the card is served under (its section number unless remapped)
 
     bool modeSet = false;
     Tk17Mode mode{};
@@ -43,6 +44,12 @@ public:
 
     InputPort input;
     uint8_t lastOutput = 0;
+
+    // The latest Tk17SetMode call that reached the card: the address it was given and
+    // the record's bytes as they stood at the call (zero for a null address).
+    uint32_t modeCalls = 0;
+    uint64_t modeAddress = 0;
+    uint8_t modeBytes[sizeof(Tk17Mode)] = {};
 
     // Sampling. `startSampling` restarts the time line at conversion 0.
     void startSampling(const Clock& clock);

@@ -29,17 +29,6 @@ std::string lower(std::string s)
     return s;
 }
 
-// Text of the configuration quoted in a message: a long one by its first 40
-// characters and "...", cut before a UTF-8 lead byte, never inside a character.
-std::string clip(const std::string& s)
-{
-    const size_t most = 40;
-    if (s.size() <= most) return s;
-    size_t cut = most;
-    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
-    return s.substr(0, cut) + "...";
-}
-
 std::vector<std::string> words(const std::string& s)
 {
     std::vector<std::string> out;
@@ -51,33 +40,6 @@ std::vector<std::string> words(const std::string& s)
         if (i > b) out.push_back(s.substr(b, i - b));
     }
     return out;
-}
-
-// Integer in C notation: decimal, or hexadecimal with 0x. Optional sign.
-bool parseInteger(const std::string& s, int64_t& out)
-{
-    size_t i = 0;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-    int base = 10;
-    if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-        base = 16;
-        i += 2;
-    }
-    if (i >= s.size()) return false;
-    uint64_t value = 0;
-    for (; i < s.size(); ++i) {
-        int d;
-        char c = s[i];
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return false;
-        value = value * base + d;
-        if (value > 0x7FFFFFFFFFFFull) return false;
-    }
-    out = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
-    return true;
 }
 
 // Byte in hexadecimal, with or without 0x: "0A", "0x0a", "ff".
@@ -148,6 +110,44 @@ bool parseCode(const std::string& s, uint16_t& out)
 }
 
 }  // namespace
+
+// Text of the configuration quoted in a message: a long one by its first 40
+// characters and "...", cut before a UTF-8 lead byte, never inside a character.
+std::string clip(const std::string& s)
+{
+    const size_t most = 40;
+    if (s.size() <= most) return s;
+    size_t cut = most;
+    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
+    return s.substr(0, cut) + "...";
+}
+
+// Integer in C notation: decimal, or hexadecimal with 0x. Optional sign.
+bool parseInteger(const std::string& s, int64_t& out)
+{
+    size_t i = 0;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    int base = 10;
+    if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= s.size()) return false;
+    uint64_t value = 0;
+    for (; i < s.size(); ++i) {
+        int d;
+        char c = s[i];
+        if (c >= '0' && c <= '9') d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        else return false;
+        value = value * base + d;
+        if (value > 0x7FFFFFFFFFFFull) return false;
+    }
+    out = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+    return true;
+}
 
 const char* operationName(int op)
 {
@@ -404,7 +404,7 @@ Config defaultConfig()
 bool parseConfig(const std::string& text, Config& out, std::string& error, int* errorLine)
 {
     Config c;
-    enum { None, Card, Fault } section = None;
+    enum { None, Card, Fault, Driver } section = None;
     int card = -1;
     size_t pos = 0;
     int lineNumber = 0;
@@ -444,8 +444,10 @@ bool parseConfig(const std::string& text, Config& out, std::string& error, int* 
                 section = Card;
             } else if (w.size() == 1 && w[0] == "fault") {
                 section = Fault;
+            } else if (w.size() == 1 && w[0] == "driver") {
+                section = Driver;
             } else {
-                return fail("unknown section " + clip(line) + " (expected [card N] or [fault])");
+                return fail("unknown section " + clip(line) + " (expected [card N], [fault] or [driver])");
             }
             continue;
         }
@@ -461,6 +463,12 @@ bool parseConfig(const std::string& text, Config& out, std::string& error, int* 
             std::string problem;
             if (!parseTrigger(key, value, t, problem)) return fail(problem);
             c.triggers.push_back(t);
+            continue;
+        }
+
+        if (section == Driver) {
+            std::string problem;
+            if (!parseDriverKey(key, value, c.driver, problem)) return fail(problem);
             continue;
         }
 
@@ -481,10 +489,16 @@ bool parseConfig(const std::string& text, Config& out, std::string& error, int* 
             if (!parseSignal(value, cc.channels[k[2] - '0'], problem)) return fail(clip(key) + ": " + problem);
         } else if (k == "din") {
             if (!parseInput(value, cc.input, problem)) return fail("din: " + problem);
+        } else if (k == "socket_cell") {
+            if (!parseSocketCell(value, cc.socketCell, problem)) return fail(problem);
+            cc.hasSocketCell = true;
+            cc.socketCellLine = lineNumber;
         } else {
-            return fail("unknown key '" + clip(key) + "' (io_address, io_length, clock, ai0..ai7, din)");
+            return fail("unknown key '" + clip(key) + "' (io_address, io_length, clock, ai0..ai7, din, socket_cell)");
         }
     }
+    std::string clash;
+    if (!checkServedSockets(c, clash, lineNumber)) return fail(clash);
     out = c;
     return true;
 }

@@ -54,7 +54,19 @@ struct CardConfig {
     bool virtualClock = false;
     SignalSpec channels[kChannels];
     InputSpec input;
+    // socket_cell: what Tk17Create writes back into the caller's socket cell. The card
+    // is then served under the cell's low 16 bits instead of its section number.
+    bool hasSocketCell = false;
+    uint32_t socketCell = 0;
+    int socketCellLine = 0;  // the line of the key, for a clash found at the end
 };
+
+// The socket a configured card is served under: its section number, or the low 16
+// bits of its socket_cell.
+inline uint16_t servedSocket(const CardConfig& card, int section)
+{
+    return card.hasSocketCell ? static_cast<uint16_t>(card.socketCell & 0xFFFF) : static_cast<uint16_t>(section);
+}
 
 // What a trigger does once its operation has been called often enough on its socket.
 enum class TriggerAction { Fail, Pull, Overrun, Overflow };
@@ -71,10 +83,32 @@ struct TriggerSpec {
     int32_t errorCode = 0;
 };
 
+// The [driver] section: what the driver as a whole answers.
+struct DriverConfig {
+    // What each operation returns when it succeeds (1 unless configured). Only the
+    // operations whose result says success or failure have one: not Tk17GetVersion
+    // (the version) nor Tk17GetLastError (an error code).
+    int32_t success[kOperations] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+};
+
 struct Config {
     CardConfig cards[kSockets];
     std::vector<TriggerSpec> triggers;
+    DriverConfig driver;
 };
+
+// Whether `op` has a configurable success value.
+bool hasSuccessValue(int op);
+
+// One key = value line of the [driver] section ("success Tk17SetMode = 2").
+bool parseDriverKey(const std::string& key, const std::string& value, DriverConfig& driver, std::string& error);
+
+// A card's socket_cell value: a 32-bit number whose low 16 bits name a socket 0..3.
+bool parseSocketCell(const std::string& value, uint32_t& cell, std::string& error);
+
+// The sockets of a whole configuration: no two cards may be served under one socket.
+// On a clash `error` names it and `line` the socket_cell line that made it.
+bool checkServedSockets(const Config& config, std::string& error, int& line);
 
 // The configuration used when no configuration is given at all.
 Config defaultConfig();
@@ -83,6 +117,11 @@ Config defaultConfig();
 // ("line 3: ..."), `errorLine` (when given) receives the line, and `out` is left
 // unchanged. The text is ASCII or UTF-8: UTF-16 and NUL bytes are refused.
 bool parseConfig(const std::string& text, Config& out, std::string& error, int* errorLine = nullptr);
+
+// Helpers of the parser: a quoted text cut to its first 40 characters and "...", and a
+// whole number in C notation (decimal, or hexadecimal with 0x; optional sign).
+std::string clip(const std::string& s);
+bool parseInteger(const std::string& s, int64_t& out);
 
 // Parse one generator in the syntax of an "aiN" or a "din" value.
 bool parseSignal(const std::string& text, SignalSpec& out, std::string& error);

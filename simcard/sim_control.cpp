@@ -6,6 +6,21 @@
 
 using namespace simcard;
 
+namespace {
+
+// Posts `message` to the window of the card of section `socket`: wParam the socket
+// the card is served under, lParam as given. 1 when posted.
+int32_t postNotification(uint16_t socket, uint32_t message, intptr_t lParam)
+{
+    if (!validSocket(socket) || !g.cards[socket].window) return 0;
+    Card& card = g.cards[socket];
+    if (!PostMessageA(card.window, message, card.socket, static_cast<LPARAM>(lParam))) return 0;
+    ++card.posted;
+    return 1;
+}
+
+}  // namespace
+
 extern "C" {
 
 int32_t WINAPI SimConfigure(const char* text)
@@ -99,10 +114,7 @@ int32_t WINAPI SimInsertCard(uint16_t socket)
 int32_t WINAPI SimPostNotification(uint16_t socket, uint32_t message)
 {
     Lock lock;
-    if (!validSocket(socket) || !g.cards[socket].window) return 0;
-    const uint32_t before = g.cards[socket].posted;
-    post(g.cards[socket], message, socket);
-    return g.cards[socket].posted != before ? 1 : 0;
+    return postNotification(socket, message, 0);
 }
 
 int32_t WINAPI SimTriggerOverrun(uint16_t socket)
@@ -257,6 +269,31 @@ int32_t WINAPI SimGetCardState(uint16_t socket, SimCardState* state)
     state->lastError = card.lastError;
     state->notifications = card.posted;
     return 1;
+}
+
+int32_t WINAPI SimSetSuccessValue(const char* operation, int32_t value)
+{
+    Lock lock;
+    const int op = operation ? operationIndex(operation) : -1;
+    if (!hasSuccessValue(op) || value == 0) return 0;
+    g.success[op] = value;
+    return 1;
+}
+
+int32_t WINAPI SimGetSetModeCall(uint16_t socket, uint64_t* address, uint8_t* bytes32)
+{
+    Lock lock;
+    if (!validSocket(socket) || g.cards[socket].modeCalls == 0) return 0;
+    const Card& card = g.cards[socket];
+    if (address) *address = card.modeAddress;
+    if (bytes32) memcpy(bytes32, card.modeBytes, sizeof card.modeBytes);
+    return static_cast<int32_t>(std::min<uint32_t>(card.modeCalls, INT32_MAX));
+}
+
+int32_t WINAPI SimPostNotificationParam(uint16_t socket, uint32_t message, intptr_t lParam)
+{
+    Lock lock;
+    return postNotification(socket, message, lParam);
 }
 
 }  // extern "C"

@@ -8,7 +8,6 @@ using namespace simcard;
 
 extern "C" {
 
-#ifndef VYTTK17_NO_VERSION
 int32_t WINAPI Tk17GetVersion(void)
 {
     Lock lock;
@@ -16,21 +15,23 @@ int32_t WINAPI Tk17GetVersion(void)
     logCall(OpGetVersion, 0, r);
     return r;
 }
-#endif
 
+// Tk17Create takes the socket a card was put in (its section number) in the cell and
+// stores its failures there; a card with a socket_cell writes that value back into
+// the cell and is served under its low 16 bits from then on.
 int32_t WINAPI Tk17Create(uint32_t* socketCell, HWND notifyWindow, uint32_t message, int32_t reserved)
 {
     Lock lock;
-    uint32_t socket = socketCell ? *socketCell : kNoSocket;
+    const uint32_t socket = socketCell ? *socketCell : kNoSocket;
     int32_t r = 0;
     if (enter(OpCreate, socket)) {
         if (!socketCell || !validSocket(socket)) {
             r = failWith(socket, TK17SIM_ERR_BAD_ARGUMENT);
         } else {
             Card& card = g.cards[socket];
-            if (card.removed) r = failWith(socket, TK17SIM_ERR_CARD_REMOVED);
-            else if (!card.present) r = failWith(socket, TK17SIM_ERR_NO_CARD);
-            else if (card.open) r = failWith(socket, TK17SIM_ERR_ALREADY_OPEN);
+            if (card.removed) card.lastError = TK17SIM_ERR_CARD_REMOVED;
+            else if (!card.present) card.lastError = TK17SIM_ERR_NO_CARD;
+            else if (card.open) card.lastError = TK17SIM_ERR_ALREADY_OPEN;
             else {
                 card.open = true;
                 card.window = notifyWindow;
@@ -39,11 +40,15 @@ int32_t WINAPI Tk17Create(uint32_t* socketCell, HWND notifyWindow, uint32_t mess
                 card.modeSet = false;
                 card.sampling = false;
                 card.status = 0;
-                r = 1;
+                if (card.config.hasSocketCell) {
+                    *socketCell = card.config.socketCell;
+                    g.probeCard = static_cast<int>(socket);
+                }
+                r = succeeded(OpCreate);
             }
         }
     }
-    CallEntry& e = logCall(OpCreate, socketCell ? *socketCell : 0, r);
+    CallEntry& e = logCall(OpCreate, socketCell ? socket : 0, r);
     e.null = socketCell == nullptr;
     e.args[0] = message;
     e.args[1] = reserved;
@@ -56,14 +61,16 @@ int32_t WINAPI Tk17Close(uint16_t socket)
     Lock lock;
     int32_t r = 0;
     if (enter(OpClose, socket)) {
-        if (validSocket(socket) && g.cards[socket].removed && g.cards[socket].open) {
-            g.cards[socket].open = false;  // released, but the card is gone
+        Card* served = cardFor(socket);
+        if (served && served->removed && served->open) {
+            served->open = false;  // released, but the card is gone
             r = failWith(socket, TK17SIM_ERR_CARD_REMOVED);
         } else if (Card* card = openCard(socket)) {
             card->open = false;
             card->sampling = false;
             card->window = nullptr;
-            r = 1;
+            if (g.probeCard >= 0 && card == &g.cards[g.probeCard]) g.probeCard = -1;
+            r = succeeded(OpClose);
         }
     }
     logCall(OpClose, socket, r);
@@ -82,7 +89,7 @@ int32_t WINAPI Tk17GetResource(uint16_t socket, void* resource408)
             memset(record, 0, sizeof(Tk17Resource));
             memcpy(record + TK17_RESOURCE_IO_ADDRESS, &card->config.ioAddress, 4);
             memcpy(record + TK17_RESOURCE_IO_LENGTH, &card->config.ioLength, 4);
-            r = 1;
+            r = succeeded(OpGetResource);
         }
     }
     logCall(OpGetResource, socket, r);
@@ -95,7 +102,14 @@ int32_t WINAPI Tk17SetMode(uint16_t socket, void* modeRecord)
     int32_t r = 0;
     Tk17Mode m{};
     if (modeRecord) memcpy(&m, modeRecord, sizeof m);
-    if (enter(OpSetMode, socket)) {
+    const bool entered = enter(OpSetMode, socket);
+    // Every call that reaches a card is recorded, also one that fails.
+    if (Card* reached = cardFor(socket)) {
+        ++reached->modeCalls;
+        reached->modeAddress = reinterpret_cast<uintptr_t>(modeRecord);
+        memcpy(reached->modeBytes, &m, sizeof m);
+    }
+    if (entered) {
         Card* card = openCard(socket);
         if (!card) {
         } else if (!modeRecord) {
@@ -109,7 +123,7 @@ int32_t WINAPI Tk17SetMode(uint16_t socket, void* modeRecord)
         } else {
             card->mode = m;
             card->modeSet = true;
-            r = 1;
+            r = succeeded(OpSetMode);
         }
     }
     CallEntry& e = logCall(OpSetMode, socket, r);
@@ -134,7 +148,7 @@ int32_t WINAPI Tk17StartSampling(uint16_t socket)
             r = failWith(socket, TK17SIM_ERR_NO_MODE);
         } else {
             card->startSampling(now());
-            r = 1;
+            r = succeeded(OpStartSampling);
         }
     }
     logCall(OpStartSampling, socket, r);
@@ -148,7 +162,7 @@ int32_t WINAPI Tk17StopSampling(uint16_t socket)
     if (enter(OpStopSampling, socket)) {
         if (Card* card = openCard(socket)) {
             card->stopSampling();
-            r = 1;
+            r = succeeded(OpStopSampling);
         }
     }
     logCall(OpStopSampling, socket, r);
@@ -179,7 +193,7 @@ int32_t WINAPI Tk17GetSamplingStatus(uint16_t socket, uint32_t* sampleCount, uin
             word = card->status;
             *sampleCount = count;
             *status = word;
-            r = 1;
+            r = succeeded(OpGetSamplingStatus);
         }
     }
     CallEntry& e = logCall(OpGetSamplingStatus, socket, r);
@@ -208,7 +222,7 @@ int32_t WINAPI Tk17GetData(uint16_t socket, uint16_t* buffer, uint32_t count)
                 r = failWith(socket, TK17SIM_ERR_NOT_ENOUGH_DATA);
             } else {
                 card->read(buffer, count);
-                r = 1;
+                r = succeeded(OpGetData);
             }
         }
     }
@@ -226,7 +240,7 @@ int32_t WINAPI Tk17OutPort(uint16_t socket, uint8_t value)
         if (Card* card = openCard(socket)) {
             card->lastOutput = value;
             g.outputLog.add(SimPortWrite{card->writeStamp(now()), socket, value});
-            r = 1;
+            r = succeeded(OpOutPort);
         }
     }
     CallEntry& e = logCall(OpOutPort, socket, r);
@@ -247,7 +261,7 @@ int32_t WINAPI Tk17InPort(uint16_t socket, uint8_t* value)
         } else if (card) {
             byte = card->input.next(card->lastOutput);
             *value = byte;
-            r = 1;
+            r = succeeded(OpInPort);
         }
     }
     CallEntry& e = logCall(OpInPort, socket, r);
@@ -262,7 +276,9 @@ int32_t WINAPI Tk17GetLastError(uint16_t socket)
     int32_t injected = 0;
     int32_t r;
     if (!enter(OpGetLastError, socket, &injected)) r = injected;
-    else r = validSocket(socket) ? g.cards[socket].lastError : TK17SIM_ERR_BAD_ARGUMENT;
+    else if (!validSocket(socket)) r = TK17SIM_ERR_BAD_ARGUMENT;
+    else if (const Card* card = cardFor(socket)) r = card->lastError;
+    else r = g.strayError[socket];
     logCall(OpGetLastError, socket, r);
     return r;
 }
@@ -272,9 +288,7 @@ int32_t WINAPI Tk17GetLastError(uint16_t socket)
 // Each operation has exactly the type its callers call it through. On i686 the calling
 // convention is part of that type, and a mismatch would unbalance the caller's stack.
 #define SIM_SAME_TYPE_OPERATION(name) static_assert(std::is_same<decltype(&name), name##Fn>::value, #name);
-#ifndef VYTTK17_NO_VERSION
 SIM_SAME_TYPE_OPERATION(Tk17GetVersion)
-#endif
 SIM_SAME_TYPE_OPERATION(Tk17Create)
 SIM_SAME_TYPE_OPERATION(Tk17Close)
 SIM_SAME_TYPE_OPERATION(Tk17GetResource)

@@ -37,12 +37,29 @@ int32_t copyOut(const std::string& text, char* buffer, uint32_t size)
 
 bool validSocket(uint32_t socket) { return socket < static_cast<uint32_t>(kSockets); }
 
+int route(uint32_t socket)
+{
+    if (!validSocket(socket)) return -1;
+    if (g.probeCard == static_cast<int>(socket)) return g.probeCard;
+    for (int c = 0; c < kSockets; ++c)
+        if (g.cards[c].config.present && g.cards[c].config.hasSocketCell && g.cards[c].socket == socket) return c;
+    return g.cards[socket].config.hasSocketCell ? -1 : static_cast<int>(socket);
+}
+
+Card* cardFor(uint32_t socket)
+{
+    const int c = route(socket);
+    return c < 0 ? nullptr : &g.cards[c];
+}
+
 int32_t failWith(uint32_t socket, int32_t error)
 {
-    if (validSocket(socket)) g.cards[socket].lastError = error;
+    if (Card* card = cardFor(socket)) card->lastError = error;
+    else if (validSocket(socket)) g.strayError[socket] = error;
     return 0;
 }
 
+// wParam is the socket the card is served under.
 void post(Card& card, uint32_t message, uint16_t socket)
 {
     if (card.window && PostMessageA(card.window, message, socket, 0)) ++card.posted;
@@ -61,27 +78,31 @@ void pull(uint16_t socket)
     card.present = false;
     card.removed = true;
     card.sampling = false;
-    if (card.open) postRemoved(card, socket);
+    if (card.open) postRemoved(card, card.socket);
 }
 
 void overrun(uint16_t socket)
 {
     Card& card = g.cards[socket];
     card.status |= TK17_STATUS_OVERRUN;
-    postOverrun(card, socket);
+    postOverrun(card, card.socket);
 }
 
 void overflow(uint16_t socket)
 {
     Card& card = g.cards[socket];
     card.overflow(now());
-    postOverflow(card, socket);
+    postOverflow(card, card.socket);
 }
 
 // Counts the call and runs the triggers armed for it. Returns false when an injected
 // fault makes the call fail; `injectedError` then holds the fault's code.
 bool enter(int op, uint32_t socket, int32_t* injectedError)
 {
+    // The probe of a remapped card ends with the first call other than its own
+    // Tk17GetResource or Tk17Close.
+    if (g.probeCard >= 0 && !((op == OpGetResource || op == OpClose) && socket == static_cast<uint32_t>(g.probeCard)))
+        g.probeCard = -1;
     g.callCounts[op][validSocket(socket) ? socket : kNoSocket]++;
     bool fails = false;
     int32_t error = 0;
@@ -97,13 +118,15 @@ bool enter(int op, uint32_t socket, int32_t* injectedError)
             }
             break;
         case TriggerAction::Pull:
-            if (t.calls == t.gen.fromCall) pull(t.gen.socket);
+            if (t.calls == t.gen.fromCall && route(t.gen.socket) >= 0) pull(static_cast<uint16_t>(route(t.gen.socket)));
             break;
         case TriggerAction::Overrun:
-            if (t.calls == t.gen.fromCall && g.cards[t.gen.socket].open) overrun(t.gen.socket);
+            if (t.calls == t.gen.fromCall && cardFor(t.gen.socket) && cardFor(t.gen.socket)->open)
+                overrun(static_cast<uint16_t>(route(t.gen.socket)));
             break;
         case TriggerAction::Overflow:
-            if (t.calls == t.gen.fromCall && g.cards[t.gen.socket].open) overflow(t.gen.socket);
+            if (t.calls == t.gen.fromCall && cardFor(t.gen.socket) && cardFor(t.gen.socket)->open)
+                overflow(static_cast<uint16_t>(route(t.gen.socket)));
             break;
         }
     }
@@ -118,7 +141,12 @@ bool enter(int op, uint32_t socket, int32_t* injectedError)
 Card* openCard(uint32_t socket)
 {
     if (!validSocket(socket)) return nullptr;
-    Card& card = g.cards[socket];
+    Card* served = cardFor(socket);
+    if (!served) {
+        failWith(socket, TK17SIM_ERR_NO_CARD);
+        return nullptr;
+    }
+    Card& card = *served;
     int32_t error = card.removed ? TK17SIM_ERR_CARD_REMOVED
                   : !card.present ? TK17SIM_ERR_NO_CARD
                   : !card.open ? TK17SIM_ERR_NOT_OPEN : TK17SIM_ERR_NONE;
@@ -134,7 +162,13 @@ void apply(const Config& config, const std::string& source)
 {
     g.config = config;
     g.configSource = source;
-    for (int s = 0; s < kSockets; ++s) g.cards[s].reset(config.cards[s]);
+    for (int s = 0; s < kSockets; ++s) {
+        g.cards[s].reset(config.cards[s]);
+        g.cards[s].socket = servedSocket(config.cards[s], s);
+    }
+    std::copy(config.driver.success, config.driver.success + kOperations, g.success);
+    g.probeCard = -1;
+    std::fill(g.strayError, g.strayError + kSockets, 0);
     g.triggers.clear();
     for (const TriggerSpec& t : config.triggers) g.triggers.push_back(Trigger{t, 0});
     g.callLog.clear();

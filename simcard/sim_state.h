@@ -63,6 +63,13 @@ struct Driver {
     CallLog callLog{kCallLogLimit};
     uint64_t callCounts[kOperations][kSockets + 1] = {};
     OutputLog outputLog;
+    // What each operation returns on success ([driver] success, SimSetSuccessValue).
+    int32_t success[kOperations] = {};
+    // A card remapped by socket_cell answers under its section number only in the
+    // probe right after its Tk17Create (Tk17GetResource, Tk17Close); -1: no such card.
+    int probeCard = -1;
+    // Last errors of socket numbers no card is served under.
+    int32_t strayError[kSockets] = {};
 };
 
 extern Driver g;
@@ -81,7 +88,15 @@ CallEntry& logCall(int op, int64_t socket, int32_t result);
 // the length of the whole text.
 int32_t copyOut(const std::string& text, char* buffer, uint32_t size);
 bool validSocket(uint32_t socket);
+// The card a call on `socket` reaches (an index into g.cards), or -1: the card in the
+// probe right after Tk17Create, else the card served under that socket, else the card
+// of that section when it is not remapped.
+int route(uint32_t socket);
+Card* cardFor(uint32_t socket);
+// Stores `error` as the last error of `socket` (its card's, or the stray one); returns 0.
 int32_t failWith(uint32_t socket, int32_t error);
+// What `op` returns when it succeeds.
+inline int32_t succeeded(int op) { return g.success[op]; }
 // Notifications to the card's window; each one posted is counted in Card::posted.
 void post(Card& card, uint32_t message, uint16_t socket);
 void postRemoved(Card& c, uint16_t s);

@@ -83,7 +83,10 @@ struct SimCardState {
     X(SetAvailable, int32_t, (uint16_t socket, uint32_t count)) \
     X(SetPollStep, int32_t, (uint16_t socket, uint32_t samplesPerPoll)) \
     X(GetPosition, int32_t, (uint16_t socket, uint64_t* conversionIndex)) \
-    X(GetCardState, int32_t, (uint16_t socket, SimCardState* state))
+    X(GetCardState, int32_t, (uint16_t socket, SimCardState* state)) \
+    X(SetSuccessValue, int32_t, (const char* operation, int32_t value)) \
+    X(GetSetModeCall, int32_t, (uint16_t socket, uint64_t* address, uint8_t* bytes32)) \
+    X(PostNotificationParam, int32_t, (uint16_t socket, uint32_t message, intptr_t lParam))
 
 // Declarations for code that links against the driver's import library. Tests and
 // the extension resolve the functions at run time instead (SimApi below).

@@ -90,7 +90,7 @@ kit_expected="$kit_name/README.txt
 $kit_name/SHA256SUMS
 $kit_name/VERSION.txt
 $kit_name/Velk_ux1.dll
-$kit_name/driver-noversion/vyttk17.dll
+$(for op in "${incomplete_drivers[@]}"; do echo "$kit_name/driver-no$op/vyttk17.dll"; done | LC_ALL=C sort)
 $kit_name/driver/vyttk17.dll
 $kit_name/example/vyttk17.ini
 $kit_name/extension_tests.exe
@@ -103,6 +103,10 @@ unzip -q "$kit_zip" -d "$tmp"
 kit=$tmp/$kit_name
 check "every checksum of the kit holds" '(cd "$kit" && sha256sum --quiet -c SHA256SUMS)'
 check "the kit's Velk_ux1.dll is the release's" 'cmp "$kit/Velk_ux1.dll" "$root/Velk_ux1.dll"'
+check "the kit's incomplete drivers are the build's" '(
+  for op in "${incomplete_drivers[@]}"; do
+    cmp "$kit/driver-no$op/vyttk17.dll" "$build/bin/driver-no$op/vyttk17.dll" || exit 1
+  done)'
 for suite in extension_units extension_tests simcard_test; do
   check "$suite.exe is the tested i686 build's" 'cmp "$kit/$suite.exe" "$build/bin/$suite.exe" &&
     i686-w64-mingw32-objdump -f "$kit/$suite.exe" | grep "file format pei-i386" >/dev/null'

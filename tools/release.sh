@@ -75,10 +75,15 @@ for s in "${suites[@]}"; do
   [ -f "$build/bin/$s.exe" ] || { echo "release: $build/bin/$s.exe is missing: build the win32 preset first" >&2; exit 1; }
 done
 kit=$stage/$kit_name
-mkdir -p "$kit/driver" "$kit/driver-noversion" "$kit/example"
+mkdir -p "$kit/driver" "$kit/example"
 cp "$dll" "$kit/Velk_ux1.dll"
 cp "$driver" "$kit/driver/vyttk17.dll"
-cp "$build/bin/driver-noversion/vyttk17.dll" "$kit/driver-noversion/vyttk17.dll"
+# The drivers that each lack one of the twelve operations (driver-noversion, ...).
+for op in "${incomplete_drivers[@]}"; do
+  [ -f "$build/bin/driver-no$op/vyttk17.dll" ] || { echo "release: $build/bin/driver-no$op/vyttk17.dll is missing" >&2; exit 1; }
+  mkdir -p "$kit/driver-no$op"
+  cp "$build/bin/driver-no$op/vyttk17.dll" "$kit/driver-no$op/vyttk17.dll"
+done
 cp "$build/bin/example/vyttk17.ini" "$kit/example/vyttk17.ini"
 for s in "${suites[@]}"; do cp "$build/bin/$s.exe" "$kit/"; done
 cp tools/kit/run-kit.cmd tools/kit/README.txt "$kit/"

@@ -83,6 +83,22 @@ TEST_F(Analog, StartProgramsTheCardAndBlocksCarryNominalTime) {
     EXPECT_EQ(sim.CallCount("Tk17GetSamplingStatus", 0), 3);
 }
 
+TEST_F(Analog, TheCardIsGivenTheModeRecordInsideThePrivateAreaAtByte200) {
+    ModuleRecord* m = CreateAnalog(3, 2.0, 10);
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(StartRun(m), 1);
+    uint64_t address = 0;
+    uint8_t bytes[32];
+    ASSERT_EQ(Sim().GetSetModeCall(0, &address, bytes), 1);
+    EXPECT_EQ(address, reinterpret_cast<uintptr_t>(m->privateData) + 200) << "the record itself, not a copy";
+    EXPECT_EQ(memcmp(bytes, Area(m).bytes + 200, 32), 0) << "the bytes the driver saw are the area's";
+    Tk17Mode accepted;
+    ASSERT_TRUE(Sim().GetMode(0, &accepted));
+    EXPECT_EQ(memcmp(bytes, &accepted, 32), 0);
+    EXPECT_EQ(accepted.lastChannel, 2);
+    StopRun(m);
+}
+
 TEST_F(Analog, DecimationTakesEveryFiftiethScan) {
     ModuleRecord* m = CreateAnalog(2, 10.0, 4);
     ASSERT_NE(m, nullptr);

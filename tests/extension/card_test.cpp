@@ -217,5 +217,33 @@ TEST_F(Notifications, EachMessageStopsARunningExperimentBeforeWarning) {
     EXPECT_TRUE(Events().empty()) << "other numbers go to the default procedure";
 }
 
+// The message parameters are not examined: an lParam the driver chose and a socket
+// that is not the card's change nothing.
+TEST_F(Notifications, AnyLParamIsHandledByTheMessageNumberAlone) {
+    const char twoCards[] = "[card 0]\nclock = virtual\n[card 2]\nclock = virtual\nsocket_cell = 0xFFFF0001\n";
+    ASSERT_EQ(StartHost(twoCards), 1);
+    SimApi sim = Sim();
+    ASSERT_TRUE(sim.ok());
+    const intptr_t kParams[] = {1, -1, 0x7FFFFFFF, 1224, 0x12345678};
+    for (uint16_t card : {0, 2}) {
+        for (intptr_t lParam : kParams) {
+            SCOPED_TRACE(std::to_string(card) + " " + std::to_string(lParam));
+            host().clearEvents();
+            host().setRunning(1);
+            ASSERT_TRUE(sim.PostNotificationParam(card, 1227, lParam));
+            ASSERT_TRUE(sim.PostNotificationParam(card, 1226, lParam));
+            host().pump();
+            host().setRunning(0);
+            EXPECT_EQ(Events(), (std::vector<std::string>{"StopExperiment", "ShowWarning|VYT-TK17|バッファオーバーフロー"}));
+            host().clearEvents();
+            ASSERT_TRUE(sim.PostNotificationParam(card, 1224, lParam));
+            host().pump();
+            const std::string removed = "ShowWarning|VYT-TK17 警告|";
+            ASSERT_EQ(Events().size(), 1u);
+            EXPECT_EQ(Events()[0].compare(0, removed.size(), removed), 0) << "the card-removed warning alone";
+        }
+    }
+}
+
 }  // namespace
 }  // namespace exttest

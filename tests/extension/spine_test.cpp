@@ -115,15 +115,6 @@ TEST_F(Spine, WithoutTheDriverLibraryNoMenuAndNoClasses) {
     EXPECT_FALSE(GetClassInfoA(host().extensionModule(), "ZUL:CONTROLKANAL", &info));
 }
 
-TEST_F(Spine, ADriverLackingOneOperationIsRejectedAndUnloaded) {
-    velk::HostOptions options;
-    options.driverDir = velk::Host::exeDir() + "driver-noversion";
-    ASSERT_EQ(StartHost(kOneVirtualCard, options), 1);
-    EXPECT_TRUE(host().classes().empty());
-    EXPECT_EQ(GetMenuItemCount(host().mainMenu()), 5);
-    EXPECT_EQ(GetModuleHandleA("vyttk17.dll"), nullptr);
-}
-
 TEST_F(Spine, MenuPopupAtPositionThreeWithTheThreeClassCommands) {
     ASSERT_EQ(StartHost(), 1);
     HMENU bar = host().mainMenu();

@@ -27,7 +27,7 @@ TEST_F(RunnerTest, EachMistakeInTheCardSectionsIsReportedWithTheDriversReasonAnd
         {"[card 0]\nai1 = sine amplitude=1,5\n", 7, "ai1: '1,5' is not a number (amplitude)"},
         {"[card 0]\n[fault]\nTk17GetData = socket 0 from 0\n", 8, "from counts calls from 1"},
         {"[card 0]\n\n; a comment\nio_adress = 0x300\n", 9,
-         "unknown key 'io_adress' (io_address, io_length, clock, ai0..ai7, din)"},
+         "unknown key 'io_adress' (io_address, io_length, clock, ai0..ai7, din, socket_cell)"},
         {"[card 0]\nclock = virtual\n[card 0]\n", 8, "card 0 is configured twice"},
     };
     for (const Case& c : cases) {

@@ -447,7 +447,7 @@ TEST_F(SimcardConfigText, ALongLineIsQuotedByItsBeginning)
     EXPECT_EQ(2u, line);
     std::string thirteen;
     for (int i = 0; i < 13; ++i) thirteen += u8"鍵";
-    EXPECT_EQ("unknown key '" + thirteen + "...' (io_address, io_length, clock, ai0..ai7, din)", reason);
+    EXPECT_EQ("unknown key '" + thirteen + "...' (io_address, io_length, clock, ai0..ai7, din, socket_cell)", reason);
 
     const std::string value = "[card 0]\nai0 = codes " + std::string(100000, '7') + "\n";
     EXPECT_EQ(0, sim().Configure(value.c_str()));

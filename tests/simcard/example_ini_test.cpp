@@ -94,4 +94,24 @@ TEST(SimcardExampleIni, EveryOfferedFaultLineIsValidWhenUncommented) {
     EXPECT_GE(offered, 4) << "the example's fault lines were not found";
 }
 
+TEST(SimcardExampleIni, TheOfferedSocketCellGivesCardOneSocketTwo) {
+    std::string example = ReadExample();
+    const size_t at = example.find("; socket_cell = ");
+    ASSERT_NE(at, std::string::npos) << "the example offers no socket_cell line";
+    example.erase(at, 2);
+    clearConfigEnvironment();
+    LoadedDriver d(driverPath());
+    ASSERT_TRUE(d.complete());
+    ASSERT_EQ(d.sim.Configure(example.c_str()), 1) << d.lastError();
+    uint32_t cell = 1;
+    ASSERT_EQ(d.Tk17Create(&cell, nullptr, TK17_MSG_CARD_REMOVED, 0), 1);
+    EXPECT_EQ(cell, 0x00010002u);
+    Tk17Resource r;
+    ASSERT_EQ(d.Tk17GetResource(1, &r), 1);
+    ASSERT_EQ(d.open(0), 1) << "card 0 is still socket 0";
+    ASSERT_EQ(d.Tk17GetResource(2, &r), 1);
+    EXPECT_EQ(Field(r, TK17_RESOURCE_IO_ADDRESS), 0x340u);
+    EXPECT_EQ(d.Tk17GetResource(1, &r), 0) << "after its probe card 1 answers only as socket 2";
+}
+
 }  // namespace
