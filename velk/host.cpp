@@ -99,6 +99,7 @@ void Host::finish() {
     connections_.clear();
     recorders_.clear();
     if (extension_) {
+        checkLinked();
         if (setupCalled_) finishExtension();
         releaseOldWindows();
         links_.clear();  // the storage goes with the library
@@ -276,7 +277,28 @@ int32_t Host::defineDllVariable(const char* namePtr, void* storage, uint32_t siz
     return accepted ? 1 : 0;
 }
 
+// The linked variables are Velk's: the extension reads them and never writes them.
+// Each is compared with Velk's own value after every call into a module class (and
+// before Velk writes a new value), so a write fails the test in which it happens.
+void Host::checkLinked(const char* except) {
+    for (const VariableLink& l : links_) {
+        if (!l.accepted || (except && l.name == except)) continue;
+        const void* value = nullptr;
+        size_t size = 4;
+        if (l.name == "fGlobalMilliSecondsPerSample") value = &samplePeriodMs_, size = 8;
+        else if (l.name == "uiGlobalBlockSize") value = &blockSize_;
+        else if (l.name == "bAnimation") value = &animation_;
+        else if (l.name == "bExperimentIsRunning") value = &running_;
+        else if (l.name == "bExperimentIsPaused") value = &paused_;
+        else if (l.name == "dwExperimentStartTimeTicks") value = &startTicks_;
+        else if (l.name == "BBoxModul") value = &bboxModul_;
+        if (value && std::memcmp(l.storage, value, size) != 0)
+            recordError("the extension wrote into Velk's linked variable " + l.name);
+    }
+}
+
 void Host::writeLinked(const char* name) {
+    checkLinked(name);
     for (const VariableLink& l : links_) {
         if (!l.accepted || l.name != name) continue;
         if (l.name == "fGlobalMilliSecondsPerSample") std::memcpy(l.storage, &samplePeriodMs_, 8);

@@ -389,6 +389,9 @@ private:
     void createWindow();
     void buildAnswers();
     void writeLinked(const char* name);
+    // Records a misuse for every linked variable whose storage no longer holds Velk's
+    // value (`except`: the one Velk is writing now, with its new value).
+    void checkLinked(const char* except = nullptr);
     ModuleInstance* instanceOf(const ModuleRecord* m) const;
     ModuleInstance* instanceOfChannel(OutputChannel* channel, uint32_t* index) const;
     ModuleRecord* createModuleOfClass(size_t classIndex, const NewModule& how);

@@ -198,7 +198,10 @@ int32_t Host::callClass(ModuleRecord* m, uint32_t code, int32_t value1, int32_t 
     ModuleInstance* inst = instanceOf(m);
     if (!inst) return -1;
     const ClassCallback cb = classes_[inst->classIndex].record.classCallback;
-    return cb ? cb(m, code, value1, value2) : -1;
+    if (!cb) return -1;
+    const int32_t result = cb(m, code, value1, value2);
+    checkLinked();
+    return result;
 }
 
 int32_t Host::process(ModuleRecord* m) {
@@ -207,7 +210,9 @@ int32_t Host::process(ModuleRecord* m) {
     const ProcessingRoutine routine = classes_[inst->classIndex].record.processingRoutine;
     if (!routine) return -1;
     ++inst->processCalls;
-    return routine(m);
+    const int32_t result = routine(m);
+    checkLinked();
+    return result;
 }
 
 uint64_t Host::processCalls(const ModuleRecord* m) const {

@@ -118,7 +118,12 @@ void Host::releaseOldWindows() {
             void* proc = reinterpret_cast<void*>(GetWindowLongPtrA(h, GWLP_WNDPROC));
             left = proc && VirtualQuery(proc, &info, sizeof info) && info.AllocationBase == extension_;
         }
-        if (left) doomed.push_back(h);
+        if (!left) continue;
+        doomed.push_back(h);
+        // The notification window lives as long as the main window, by design; any
+        // other window of the extension still there at finish was left behind.
+        if (std::strcmp(cls, kNotifyWindowClass) != 0)
+            recordError(std::string("a window of class \"") + cls + "\" was left behind at finish");
     }
     for (HWND h : doomed) {
         if (!IsWindow(h)) continue;

@@ -87,6 +87,22 @@ TEST_F(HostTest, TeardownDestroysTheLeftNotificationWindowAndUnregistersItsClass
     UnregisterClassA("TK17GETMSG", GetModuleHandleA(nullptr));
 }
 
+// The notification window may stay to the end; any other window the extension
+// leaves behind (here a dialog-like window owned by the main window) is a misuse.
+TEST_F(HostTest, AWindowLeftBehindAtFinishIsAMisuseButTheNotificationWindowIsNot) {
+    Host host(hosttest::quietOptions());
+    ASSERT_TRUE(registerNotifyClass());
+    HWND notify = CreateWindowExA(0, "TK17GETMSG", "GETMSG", WS_POPUP, 0, 0, 10, 10, host.mainWindow(), nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
+    HWND left = CreateWindowExA(0, "STATIC", "left", WS_POPUP, 0, 0, 10, 10, host.mainWindow(), nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+    ASSERT_TRUE(notify && left);
+    host.finish();
+    EXPECT_FALSE(IsWindow(left));
+    EXPECT_EQ(host.errors(), (std::vector<std::string>{"a window of class \"Static\" was left behind at finish"}));
+    UnregisterClassA("TK17GETMSG", GetModuleHandleA(nullptr));
+}
+
 TEST_F(HostTest, MissingExtensionIsAReportedLoadFailure) {
     velk::HostOptions o = hosttest::quietOptions();
     o.extensionPath = Host::exeDir() + "\\no_such_extension.dll";
@@ -139,7 +155,7 @@ TEST_F(HostTest, ExtensionFindsItsDriverInTheDriverFolder) {
     EXPECT_EQ(GetModuleHandleA("host_fake_drv.dll"), nullptr);
     EXPECT_TRUE(registerNotifyClass());
     UnregisterClassA("TK17GETMSG", GetModuleHandleA(nullptr));
-    EXPECT_TRUE(host.errors().empty());
+    EXPECT_TRUE(host.errors().empty()) << host.errors().front();
 }
 
 TEST_F(HostTest, EmptyDriverFolderLeavesTheExtensionWithoutDriver) {

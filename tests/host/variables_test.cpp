@@ -111,3 +111,18 @@ TEST_F(HostTest, LinksAreRecordedInOrderInLinksAndEventLog) {
     EXPECT_EQ(events[0], "DefineDllVariable|fGlobalMilliSecondsPerSample|8|1");
     EXPECT_EQ(events[6], "DefineDllVariable|BBoxModul|4|1");
 }
+
+// The variables are Velk's: a write by the extension is a misuse, seen after the call
+// into the class (or before Velk's next write) and named.
+TEST_F(HostTest, AWriteIntoALinkedVariableIsAMisuse) {
+    Host host(hosttest::quietOptions());
+    Storage s;
+    linkAll(host, s);
+    host.setRunning(1);
+    EXPECT_TRUE(host.errors().empty());
+    s.blockSize = 7;
+    s.paused = 1;
+    host.setRunning(0);
+    EXPECT_EQ(host.errors(), (std::vector<std::string>{"the extension wrote into Velk's linked variable uiGlobalBlockSize",
+                                                        "the extension wrote into Velk's linked variable bExperimentIsPaused"}));
+}
