@@ -9,7 +9,7 @@ namespace {
 
 constexpr char kSlowPortCard[] =
     "[card 0]\nio_address = 0x300\nio_length = 16\nclock = virtual\ndin = fixed 0x0A\nport_hold_us = 2000\n";
-constexpr uint32_t kBlock = 50;
+constexpr uint32_t kBlock = 100;
 
 // The digital output module's processing call, made on a thread of its own once the
 // digital input module is reading the port.
