@@ -13,6 +13,16 @@ void Card::reset(const CardConfig& cfg)
     config = cfg;
     present = cfg.present;
     input.configure(cfg.input);
+    pollMicros = cfg.pollMicros;
+    statusBits = cfg.statusBits;
+    portHoldMicros = cfg.portHoldMicros;
+}
+
+void Card::advance(uint64_t micros)
+{
+    if (!sampling || !config.steppedClock) return;
+    const uint64_t most = static_cast<uint64_t>(INT64_MAX);
+    cardMicros_ = micros > most - cardMicros_ ? most : cardMicros_ + micros;
 }
 
 uint64_t Card::capacity() const
@@ -24,7 +34,8 @@ void Card::startSampling(const Clock& clock)
 {
     sampling = true;
     status = 0;
-    startTicks_ = clock.now;
+    cardMicros_ = 0;
+    startTicks_ = config.steppedClock ? 0 : clock.now;
     readIndex_ = 0;
     overflowed_ = false;
     frozenEnd_ = 0;
@@ -47,7 +58,7 @@ uint64_t Card::convertedBy(const Clock& clock) const
 
 bool Card::update(const Clock&, uint64_t converted)
 {
-    if (!sampling || config.virtualClock || overflowed_) return false;
+    if (!sampling || countsOnly() || overflowed_) return false;
     if (converted - readIndex_ <= capacity()) return false;
     overflowed_ = true;
     frozenEnd_ = readIndex_ + capacity();
@@ -58,19 +69,19 @@ bool Card::update(const Clock&, uint64_t converted)
 uint64_t Card::ready(uint64_t converted) const
 {
     if (!sampling) return 0;
-    if (config.virtualClock) return available;
+    if (countsOnly()) return available;
     return (overflowed_ ? std::min(converted, frozenEnd_) : converted) - readIndex_;
 }
 
 uint64_t Card::converted(const Clock& clock) const
 {
-    return sampling && !config.virtualClock ? convertedBy(clock) : 0;
+    return sampling && !countsOnly() ? convertedBy(clock) : 0;
 }
 
 void Card::overflow(const Clock& clock)
 {
     status |= TK17_STATUS_OVERFLOW;
-    if (!sampling || config.virtualClock || overflowed_) return;
+    if (!sampling || countsOnly() || overflowed_) return;
     uint64_t converted = convertedBy(clock);
     frozenEnd_ = std::min(converted, readIndex_ + capacity());
     overflowed_ = true;
@@ -115,8 +126,7 @@ void Card::read(uint16_t* buffer, uint32_t count)
         if (l.isConstant) {
             code = l.constant;
         } else if (gen.kind == SignalKind::Scan) {
-            const int64_t c = (gen.start + gen.step * static_cast<int64_t>(scan)) % 4096;
-            code = static_cast<uint16_t>(c < 0 ? c + 4096 : c);
+            code = scanCode(gen, scan);
         } else if (gen.kind == SignalKind::Codes) {
             code = gen.codes.empty() ? 0 : gen.codes[scan % gen.codes.size()];
         } else {
@@ -131,7 +141,7 @@ void Card::read(uint16_t* buffer, uint32_t count)
         }
     }
     readIndex_ += count;
-    if (config.virtualClock && available != 0xFFFFFFFFu) available -= count;
+    if (countsOnly() && available != 0xFFFFFFFFu) available -= count;
 }
 
 uint64_t Card::microsSinceOpen(const Clock& clock) const

@@ -41,6 +41,20 @@ public:
     // (TK17SIM_UNLIMITED: always enough), and how many each status poll adds.
     uint32_t available = 0xFFFFFFFFu;
     uint32_t pollStep = 0;
+    // Stepped clock: card time each status poll adds.
+    uint32_t pollMicros = 0;
+    // Bits ORed into every status word reported, and how long a port call takes.
+    uint32_t statusBits = 0;
+    uint32_t portHoldMicros = 0;
+
+    // The virtual clock's plain count (no card time): the count is `available`.
+    bool countsOnly() const { return config.virtualClock && !config.steppedClock; }
+    // Stepped clock: the card time since the start, as a clock in microseconds.
+    Clock cardTime() const { return Clock{static_cast<int64_t>(cardMicros_), 1000000}; }
+    // Stepped clock: card time moves on by `micros` while sampling.
+    void advance(uint64_t micros);
+    // The status word the card reports.
+    uint32_t statusWord() const { return status | statusBits; }
 
     InputPort input;
     uint8_t lastOutput = 0;
@@ -86,6 +100,7 @@ private:
     uint64_t convertedBy(const Clock& clock) const;
 
     int64_t startTicks_ = 0;
+    uint64_t cardMicros_ = 0;  // stepped clock: card time since the start
     uint64_t lastWriteMicros_ = 0;
     uint64_t readIndex_ = 0;
     bool overflowed_ = false;

@@ -101,12 +101,19 @@ bool parseSignalKind(const std::string& name, SignalKind& kind)
     return false;
 }
 
-bool parseCode(const std::string& s, uint16_t& out)
+bool parseCode(const std::string& s, uint32_t span, uint16_t& out)
 {
     int64_t v;
-    if (!parseInteger(s, v) || v < 0 || v > 4095) return false;
+    if (!parseInteger(s, v) || v < 0 || v >= static_cast<int64_t>(span)) return false;
     out = static_cast<uint16_t>(v);
     return true;
+}
+
+// "bits=12" or "bits=16" of a scan or a code list: the span of its codes; 0 otherwise.
+uint32_t codeSpanOf(const std::string& word)
+{
+    const std::string w = lower(word);
+    return w == "bits=12" ? 4096u : w == "bits=16" ? 65536u : 0u;
 }
 
 }  // namespace
@@ -173,12 +180,23 @@ bool parseSignal(const std::string& text, SignalSpec& out, std::string& error)
         error = "unknown signal kind '" + clip(w[0]) + "' (dc, sine, square, triangle, ramp, noise, scan, codes)";
         return false;
     }
+    // A scan or a code list may name its code width anywhere among its words.
+    if (gen.kind == SignalKind::Scan || gen.kind == SignalKind::Codes) {
+        for (size_t i = 1; i < w.size(); ++i) {
+            if (codeSpanOf(w[i])) gen.codeSpan = codeSpanOf(w[i]);
+            else if (lower(w[i]).compare(0, 5, "bits=") == 0) {
+                error = "bits is 12 or 16, found '" + clip(w[i]) + "'";
+                return false;
+            }
+        }
+    }
     for (size_t i = 1; i < w.size(); ++i) {
         size_t eq = w[i].find('=');
+        if ((gen.kind == SignalKind::Scan || gen.kind == SignalKind::Codes) && codeSpanOf(w[i])) continue;
         if (gen.kind == SignalKind::Codes) {
             uint16_t code;
-            if (eq != std::string::npos || !parseCode(w[i], code)) {
-                error = "'" + clip(w[i]) + "' is not a code 0..4095";
+            if (eq != std::string::npos || !parseCode(w[i], gen.codeSpan, code)) {
+                error = "'" + clip(w[i]) + "' is not a code 0.." + std::to_string(gen.codeSpan - 1);
                 return false;
             }
             gen.codes.push_back(code);
@@ -482,9 +500,9 @@ bool parseConfig(const std::string& text, Config& out, std::string& error, int* 
             (k == "io_address" ? cc.ioAddress : cc.ioLength) = static_cast<uint32_t>(v);
         } else if (k == "clock") {
             std::string v = lower(value);
-            if (v == "real") cc.virtualClock = false;
-            else if (v == "virtual") cc.virtualClock = true;
-            else return fail("clock is real or virtual");
+            cc.virtualClock = v == "virtual" || v == "stepped";
+            cc.steppedClock = v == "stepped";
+            if (v != "real" && v != "virtual" && v != "stepped") return fail("clock is real, virtual or stepped");
         } else if (k.size() == 3 && k[0] == 'a' && k[1] == 'i' && k[2] >= '0' && k[2] < '0' + kChannels) {
             if (!parseSignal(value, cc.channels[k[2] - '0'], problem)) return fail(clip(key) + ": " + problem);
         } else if (k == "din") {
@@ -494,7 +512,11 @@ bool parseConfig(const std::string& text, Config& out, std::string& error, int* 
             cc.hasSocketCell = true;
             cc.socketCellLine = lineNumber;
         } else {
-            return fail("unknown key '" + clip(key) + "' (io_address, io_length, clock, ai0..ai7, din, socket_cell)");
+            const int timing = parseCardTimingKey(k, value, cc, problem);
+            if (timing == 0) return fail(problem);
+            if (timing < 0)
+                return fail("unknown key '" + clip(key) +
+                            "' (io_address, io_length, clock, ai0..ai7, din, socket_cell, poll_time_us, status_bits, port_hold_us)");
         }
     }
     std::string clash;

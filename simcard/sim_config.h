@@ -24,7 +24,8 @@ int operationIndex(const std::string& name);  // -1 when unknown
 enum class SignalKind { Dc, Sine, Square, Triangle, Ramp, Noise, Scan, Codes };
 
 // One analog channel's generator. Voltages and frequencies in V and Hz, phase in
-// degrees; Scan and Codes produce raw 12-bit codes instead of voltages.
+// degrees; Scan and Codes produce raw codes instead of voltages: 12-bit codes, or
+// 16-bit ones with bits=16 (a source whose words use the upper bits as well).
 struct SignalSpec {
     SignalKind kind = SignalKind::Dc;
     double amplitude = 0.0;
@@ -36,6 +37,7 @@ struct SignalSpec {
     int64_t start = 0;               // Scan: code of scan 0
     int64_t step = 1;                // Scan: increase per scan
     std::vector<uint16_t> codes;     // Codes: repeating raw codes, one per scan
+    uint32_t codeSpan = 4096;        // Scan, Codes: codes lie in 0 .. codeSpan-1 (bits=12 or 16)
 };
 
 enum class InputKind { Fixed, Counter, Pattern, Loopback };
@@ -59,6 +61,12 @@ struct CardConfig {
     bool hasSocketCell = false;
     uint32_t socketCell = 0;
     int socketCellLine = 0;  // the line of the key, for a clash found at the end
+    // clock = stepped (virtualClock is set as well): conversions follow card time that
+    // only the status polls (pollMicros each) and SimAdvanceClock move on.
+    bool steppedClock = false;
+    uint32_t pollMicros = 1000;
+    uint32_t statusBits = 0;      // ORed into every status word the card reports
+    uint32_t portHoldMicros = 0;  // each Tk17InPort / Tk17OutPort takes this long
 };
 
 // The socket a configured card is served under: its section number, or the low 16
@@ -67,6 +75,11 @@ inline uint16_t servedSocket(const CardConfig& card, int section)
 {
     return card.hasSocketCell ? static_cast<uint16_t>(card.socketCell & 0xFFFF) : static_cast<uint16_t>(section);
 }
+
+// The card keys of the timing and status group (poll_time_us, status_bits,
+// port_hold_us): 1 when `key` is one of them and its value was taken, 0 with
+// `problem` set when the value is wrong, -1 for another key.
+int parseCardTimingKey(const std::string& key, const std::string& value, CardConfig& card, std::string& problem);
 
 // What a trigger does once its operation has been called often enough on its socket.
 enum class TriggerAction { Fail, Pull, Overrun, Overflow };

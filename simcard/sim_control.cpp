@@ -233,7 +233,7 @@ int32_t WINAPI SimSetChannel(uint16_t socket, uint32_t channel, const char* gene
 int32_t WINAPI SimSetAvailable(uint16_t socket, uint32_t count)
 {
     Lock lock;
-    if (!validSocket(socket) || !g.cards[socket].config.present || !g.cards[socket].config.virtualClock) return 0;
+    if (!validSocket(socket) || !g.cards[socket].config.present || !g.cards[socket].countsOnly()) return 0;
     g.cards[socket].available = count;
     return 1;
 }
@@ -241,7 +241,7 @@ int32_t WINAPI SimSetAvailable(uint16_t socket, uint32_t count)
 int32_t WINAPI SimSetPollStep(uint16_t socket, uint32_t samplesPerPoll)
 {
     Lock lock;
-    if (!validSocket(socket) || !g.cards[socket].config.present || !g.cards[socket].config.virtualClock) return 0;
+    if (!validSocket(socket) || !g.cards[socket].config.present || !g.cards[socket].countsOnly()) return 0;
     g.cards[socket].pollStep = samplesPerPoll;
     if (samplesPerPoll > 0 && g.cards[socket].available == TK17SIM_UNLIMITED) g.cards[socket].available = 0;
     return 1;
@@ -265,7 +265,7 @@ int32_t WINAPI SimGetCardState(uint16_t socket, SimCardState* state)
     state->open = card.open ? 1 : 0;
     state->sampling = card.sampling ? 1 : 0;
     state->virtualClock = card.config.virtualClock ? 1 : 0;
-    state->status = card.status;
+    state->status = card.statusWord();
     state->lastError = card.lastError;
     state->notifications = card.posted;
     return 1;

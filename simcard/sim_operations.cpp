@@ -180,17 +180,19 @@ int32_t WINAPI Tk17GetSamplingStatus(uint16_t socket, uint32_t* sampleCount, uin
             r = failWith(socket, TK17SIM_ERR_BAD_ARGUMENT);
         } else if (card) {
             // The virtual clock needs no time: reading the performance counter costs
-            // more under Wine than the rest of the call.
-            const Clock clock = card->config.virtualClock ? Clock() : now();
+            // more under Wine than the rest of the call. The stepped clock's card time
+            // moves on by one poll's worth first.
+            card->advance(card->pollMicros);
+            const Clock clock = cardClock(*card);
             const uint64_t converted = card->converted(clock);
             if (card->update(clock, converted)) postOverflow(*card, socket);
-            if (card->sampling && card->config.virtualClock && card->pollStep > 0) {
+            if (card->sampling && card->countsOnly() && card->pollStep > 0) {
                 if (card->available == TK17SIM_UNLIMITED) card->available = 0;
                 uint64_t grown = static_cast<uint64_t>(card->available) + card->pollStep;
                 card->available = static_cast<uint32_t>(std::min<uint64_t>(grown, TK17SIM_UNLIMITED - 1));
             }
             count = static_cast<uint32_t>(std::min<uint64_t>(card->ready(converted), UINT32_MAX));
-            word = card->status;
+            word = card->statusWord();
             *sampleCount = count;
             *status = word;
             r = succeeded(OpGetSamplingStatus);
@@ -215,7 +217,7 @@ int32_t WINAPI Tk17GetData(uint16_t socket, uint16_t* buffer, uint32_t count)
         } else if (!card->sampling) {
             r = failWith(socket, TK17SIM_ERR_NOT_SAMPLING);
         } else {
-            const Clock clock = card->config.virtualClock ? Clock() : now();
+            const Clock clock = cardClock(*card);
             const uint64_t converted = card->converted(clock);
             if (card->update(clock, converted)) postOverflow(*card, socket);
             if (card->ready(converted) < count) {
@@ -234,6 +236,7 @@ int32_t WINAPI Tk17GetData(uint16_t socket, uint16_t* buffer, uint32_t count)
 
 int32_t WINAPI Tk17OutPort(uint16_t socket, uint8_t value)
 {
+    PortCall port(socket);
     Lock lock;
     int32_t r = 0;
     if (enter(OpOutPort, socket)) {
@@ -251,6 +254,7 @@ int32_t WINAPI Tk17OutPort(uint16_t socket, uint8_t value)
 
 int32_t WINAPI Tk17InPort(uint16_t socket, uint8_t* value)
 {
+    PortCall port(socket);
     Lock lock;
     int32_t r = 0;
     uint8_t byte = 0;

@@ -69,12 +69,16 @@ double signalVolts(const SignalSpec& gen, double seconds, int channel, uint64_t 
     return 0.0;
 }
 
+uint16_t scanCode(const SignalSpec& gen, uint64_t scan)
+{
+    const int64_t span = static_cast<int64_t>(gen.codeSpan);
+    const int64_t code = (gen.start + gen.step * static_cast<int64_t>(scan)) % span;
+    return static_cast<uint16_t>(code < 0 ? code + span : code);
+}
+
 uint16_t sampleCode(const SignalSpec& gen, int32_t range, double seconds, int channel, uint64_t scan)
 {
-    if (gen.kind == SignalKind::Scan) {
-        int64_t code = (gen.start + gen.step * static_cast<int64_t>(scan)) % 4096;
-        return static_cast<uint16_t>(code < 0 ? code + 4096 : code);
-    }
+    if (gen.kind == SignalKind::Scan) return scanCode(gen, scan);
     if (gen.kind == SignalKind::Codes)
         return gen.codes.empty() ? 0 : gen.codes[scan % gen.codes.size()];
     return voltsToCode(signalVolts(gen, seconds, channel, scan), range);

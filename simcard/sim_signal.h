@@ -18,6 +18,9 @@ uint16_t voltsToCode(double volts, int32_t range);
 // select the noise value so that it depends on the time line only.
 double signalVolts(const SignalSpec& gen, double seconds, int channel, uint64_t scan);
 
+// Code of a scan counter in scan `scan`: (start + step x scan) mod its code span.
+uint16_t scanCode(const SignalSpec& gen, uint64_t scan);
+
 // The code the card converts for `gen` at time `seconds` in scan `scan` of the run.
 uint16_t sampleCode(const SignalSpec& gen, int32_t range, double seconds, int channel, uint64_t scan);
 

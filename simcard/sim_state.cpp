@@ -14,6 +14,12 @@ Clock now()
     return Clock{t.QuadPart, g.frequency};
 }
 
+Clock cardClock(const Card& card)
+{
+    if (card.config.steppedClock) return card.cardTime();
+    return card.config.virtualClock ? Clock() : now();
+}
+
 CallEntry& logCall(int op, int64_t socket, int32_t result)
 {
     CallEntry& e = g.callLog.add();
@@ -91,7 +97,7 @@ void overrun(uint16_t socket)
 void overflow(uint16_t socket)
 {
     Card& card = g.cards[socket];
-    card.overflow(now());
+    card.overflow(cardClock(card));
     postOverflow(card, card.socket);
 }
 
@@ -174,6 +180,7 @@ void apply(const Config& config, const std::string& source)
     g.callLog.clear();
     memset(g.callCounts, 0, sizeof g.callCounts);
     g.outputLog.clear();
+    InterlockedExchange(&g.portOverlaps, 0);
 }
 
 bool readFile(const std::string& path, std::string& text)

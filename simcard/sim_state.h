@@ -18,6 +18,14 @@
 #include <string>
 #include <vector>
 
+// Every control export, declared for the driver's own files (the header declares
+// them only for callers, as imports).
+extern "C" {
+#define VYTTK17_SIM_DEFINE(name, result, params) result WINAPI Sim##name params;
+VYTTK17_SIM_EXPORTS(VYTTK17_SIM_DEFINE)
+#undef VYTTK17_SIM_DEFINE
+}
+
 namespace simcard {
 
 constexpr int32_t kVersion = 0x0210;
@@ -70,9 +78,14 @@ struct Driver {
     int probeCard = -1;
     // Last errors of socket numbers no card is served under.
     int32_t strayError[kSockets] = {};
+    // Port calls (Tk17InPort, Tk17OutPort, any card) inside the driver now, and how
+    // many entered while another was inside; changed without the lock.
+    volatile LONG portsInside = 0;
+    volatile LONG portOverlaps = 0;
 };
 
 extern Driver g;
+
 
 class Lock {
 public:
@@ -83,6 +96,20 @@ public:
 };
 
 Clock now();
+// The clock a card's sampling runs on: the computer's, none (virtual count) or its
+// card time (stepped).
+Clock cardClock(const Card& card);
+
+// A port call's stay in the driver, made before the driver's lock is taken: counts it
+// in, notes an overlap when another port call is inside, and holds the card's port
+// hold time (outside the lock, as a card's port access takes its time).
+class PortCall {
+public:
+    explicit PortCall(uint32_t socket);
+    ~PortCall();
+    PortCall(const PortCall&) = delete;
+    PortCall& operator=(const PortCall&) = delete;
+};
 CallEntry& logCall(int op, int64_t socket, int32_t result);
 // Copies `text` into a caller's buffer (always terminated when size > 0) and returns
 // the length of the whole text.

@@ -51,7 +51,7 @@ struct SimCardState {
     uint32_t open;          // 1: opened with Tk17Create and not closed since
     uint32_t sampling;      // 1: sampling
     uint32_t virtualClock;  // 1: the card runs on the virtual clock
-    uint32_t status;        // the status word (TK17_STATUS_OVERFLOW, TK17_STATUS_OVERRUN)
+    uint32_t status;        // the status word as reported (TK17_STATUS_OVERFLOW, TK17_STATUS_OVERRUN, SimSetStatusBits)
     int32_t lastError;      // what Tk17GetLastError gives, read without a call to it
     uint32_t notifications; // notifications posted to the card's window since the configuration
 };
@@ -86,7 +86,12 @@ struct SimCardState {
     X(GetCardState, int32_t, (uint16_t socket, SimCardState* state)) \
     X(SetSuccessValue, int32_t, (const char* operation, int32_t value)) \
     X(GetSetModeCall, int32_t, (uint16_t socket, uint64_t* address, uint8_t* bytes32)) \
-    X(PostNotificationParam, int32_t, (uint16_t socket, uint32_t message, intptr_t lParam))
+    X(PostNotificationParam, int32_t, (uint16_t socket, uint32_t message, intptr_t lParam)) \
+    X(SetStatusBits, int32_t, (uint16_t socket, uint32_t bits)) \
+    X(SetPortHold, int32_t, (uint16_t socket, uint32_t micros)) \
+    X(PortOverlaps, int32_t, (uint32_t clear)) \
+    X(AdvanceClock, int32_t, (uint16_t socket, uint32_t micros)) \
+    X(SetPollTime, int32_t, (uint16_t socket, uint32_t micros))
 
 // Declarations for code that links against the driver's import library. Tests and
 // the extension resolve the functions at run time instead (SimApi below).

@@ -27,7 +27,7 @@ TEST_F(RunnerTest, EachMistakeInTheCardSectionsIsReportedWithTheDriversReasonAnd
         {"[card 0]\nai1 = sine amplitude=1,5\n", 7, "ai1: '1,5' is not a number (amplitude)"},
         {"[card 0]\n[fault]\nTk17GetData = socket 0 from 0\n", 8, "from counts calls from 1"},
         {"[card 0]\n\n; a comment\nio_adress = 0x300\n", 9,
-         "unknown key 'io_adress' (io_address, io_length, clock, ai0..ai7, din, socket_cell)"},
+         "unknown key 'io_adress' (io_address, io_length, clock, ai0..ai7, din, socket_cell, poll_time_us, status_bits, port_hold_us)"},
         {"[card 0]\nclock = virtual\n[card 0]\n", 8, "card 0 is configured twice"},
     };
     for (const Case& c : cases) {
@@ -114,7 +114,7 @@ TEST_F(RunnerTest, CardConfigurationsWithCrLineEndsAreReadLineByLine) {
         velk::Experiment e(w.sheet);
         EXPECT_FALSE(e.prepare());
         EXPECT_EQ(e.error(),
-                  "card.ini:4: clock is real or virtual (the simulated card's configuration; nothing was built)");
+                  "card.ini:4: clock is real, virtual or stepped (the simulated card's configuration; nothing was built)");
     }
     ASSERT_FALSE(Build(std::string("; old editor\r") + kHead + "[card 0]\rclock = virtual\rai0 = codes 4096\r", false));
     EXPECT_EQ(E().error(), "test.vws:9: ai0: '4096' is not a code 0..4095 (the simulated card's configuration; "

@@ -228,7 +228,7 @@ TEST_F(SimcardConfigText, ErrorsNameTheLineAndKeepThePreviousConfiguration)
         {"[card 0]\nio_address 0x300\n", "line 2", "key = value"},
         {"[card 0]\nio_address = 0x30g\n", "line 2", "0x30g"},
         {"[card 0]\nio_length = -1\n", "line 2", "-1"},
-        {"[card 0]\nclock = fast\n", "line 2", "real or virtual"},
+        {"[card 0]\nclock = fast\n", "line 2", "real, virtual or stepped"},
         {"[card 0]\nai8 = dc\n", "line 2", "ai8"},
         {"[card 0]\n\nai0 = cosine amplitude=1\n", "line 3", "cosine"},
         {"[card 0]\nai0 = sine amplitude=1 freq=10\n", "line 2", "freq"},
@@ -447,7 +447,7 @@ TEST_F(SimcardConfigText, ALongLineIsQuotedByItsBeginning)
     EXPECT_EQ(2u, line);
     std::string thirteen;
     for (int i = 0; i < 13; ++i) thirteen += u8"鍵";
-    EXPECT_EQ("unknown key '" + thirteen + "...' (io_address, io_length, clock, ai0..ai7, din, socket_cell)", reason);
+    EXPECT_EQ("unknown key '" + thirteen + "...' (io_address, io_length, clock, ai0..ai7, din, socket_cell, poll_time_us, status_bits, port_hold_us)", reason);
 
     const std::string value = "[card 0]\nai0 = codes " + std::string(100000, '7') + "\n";
     EXPECT_EQ(0, sim().Configure(value.c_str()));
