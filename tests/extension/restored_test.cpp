@@ -104,6 +104,22 @@ TEST_F(Restored, ARangeOtherThanZeroOrOneIsRunAsFiveVolts) {
     StopRun(m);
 }
 
+TEST_F(Restored, ANegativeRangeIsRunAsFiveVolts) {
+    ASSERT_EQ(StartHost(), 1);
+    host().setBlockSize(3);
+    ModuleRecord* m = CreateAnalogModule(1);
+    ASSERT_NE(m, nullptr);
+    const int32_t range = -1;
+    memcpy(Bytes(m) + 200, &range, 4);
+    ASSERT_EQ(StartRun(m), 1);
+    EXPECT_TRUE(host().warnings().empty()) << velk::cp932ToUtf8(host().warnings()[0].text);
+    Tk17Mode mode;
+    ASSERT_TRUE(Sim().GetMode(0, &mode));
+    EXPECT_EQ(mode.range, 1) << "the card is given a range it knows";
+    EXPECT_EQ(Sim().CallCount("Tk17StartSampling", 0), 1);
+    StopRun(m);
+}
+
 TEST_F(Restored, AnAnalogChannelCountBeyondTheCardIsRefusedAtStart) {
     ASSERT_EQ(StartHost(), 1);
     velk::NewModule how;
