@@ -117,14 +117,16 @@ build_targets=(--target velk_ux1 velk extension_units extension_tests runner_tes
 # "passed", "failed SUITE[,SUITE]", "build-error" or "timeout". Output goes to $1.
 build_and_test() {
     local log=$1 deadline=$2 stage out failed rc
-    timeout -k 10 $((deadline - $(date +%s))) cmake --build --preset "$target" -j2 "${build_targets[@]}" >>"$log" 2>&1 || {
+    # Seconds left before the deadline (at least 1: "timeout 0" would mean no limit).
+    left() { local n=$((deadline - $(date +%s))); echo $((n > 0 ? n : 1)); }
+    timeout -k 10 "$(left)" cmake --build --preset "$target" -j2 "${build_targets[@]}" >>"$log" 2>&1 || {
         rc=$?
         if [ $rc = 124 ] || [ $rc = 137 ]; then echo timeout; else echo build-error; fi
         return
     }
     for stage in "${stages[@]}"; do
         rc=0
-        out=$(timeout -k 10 $((deadline - $(date +%s))) \
+        out=$(timeout -k 10 "$(left)" \
               ctest --preset "$target" -j"$jobs" --stop-on-failure "${ctest_limit[@]}" -R "$stage" 2>&1) || rc=$?
         echo "$out" >>"$log"
         [ $rc = 0 ] && continue
@@ -159,8 +161,12 @@ fi
 
 killed=0 survived=0 broken=0 stale=0 timeouts=0 total=0
 survivors=()
-rows=()
 start=$(date +%s)
+# The report grows row by row, so a run that is stopped still leaves its table.
+{
+    echo "Seeded faults, $target ($arch${mode:+, $mode}), started $(date -u '+%Y-%m-%d %H:%M UTC')"
+    printf '%-8s %-12s %-34s %5s  %s\n' id result file time 'first failing suite / note'
+} >"$report"
 while IFS=$'\t' read -r -u 3 id file description; do
     total=$((total + 1))
     log=$logs/$id.log
@@ -191,17 +197,13 @@ while IFS=$'\t' read -r -u 3 id file description; do
         stale) stale=$((stale + 1)) ;;
     esac
     row=$(printf '%-8s %-12s %-34s %4ss  %s' "$id" "$status" "$file" "$secs" "${detail:-$description}")
-    rows+=("$row")
-    echo "$row"
+    echo "$row" | tee -a "$report"
 done 3< <(faults_tool list "$faults" "$filter")
 
 # The copy is left as the repository has it, built.
 cmake --build --preset "$target" -j2 "${build_targets[@]}" >>"$base_log" 2>&1 || true
 
 {
-    echo "Seeded faults, $target ($arch${mode:+, $mode}), $(date -u '+%Y-%m-%d %H:%M UTC'), $(($(date +%s) - start)) s"
-    printf '%-8s %-12s %-34s %5s  %s\n' id result file time 'first failing suite / note'
-    printf '%s\n' "${rows[@]}"
     echo
     echo "faults: $total; killed: $killed (of them timeouts: $timeouts); survived: $survived;" \
          "build errors: $broken; stale: $stale"
@@ -212,7 +214,7 @@ cmake --build --preset "$target" -j2 "${build_targets[@]}" >>"$base_log" 2>&1 ||
         echo "survivors:"
         printf '  %s\n' "${survivors[@]}"
     fi
-} >"$report"
+} >>"$report"
 echo
 sed -n '/^faults:/,$p' "$report"
 echo "seeded-faults: report in $report"
