@@ -26,7 +26,8 @@
 #   -f, --faults    the fault list (default tools/seeded-faults/faults.txt)
 #   --all-suites    also run the suites that do not load the extension (host_tests,
 #                   simcard_test); by default only guide_check, extension_units,
-#                   extension_tests and runner_tests run, fastest first
+#                   extension_tests and runner_tests run, in that order (the first
+#                   two at once), and the first failing stage ends the fault's run
 #   --no-baseline   skip the test run of the unchanged copy (its build still happens)
 # Output: a table on stdout and in build/faults/report-<target>.txt; each fault's
 # build and test output in build/faults/logs/<target>/<id>.log.
@@ -106,7 +107,7 @@ trap 'velk_stop_server "$arch"' EXIT
 suites='^(guide_check|extension_units|extension_tests|runner_tests)$'
 [ $all_suites = 1 ] && suites='.*'
 # Fast suites first; a stage that fails ends the fault's run.
-stages=('^(guide_check|extension_units)$' '^(extension_tests|runner_tests)$')
+stages=('^(guide_check|extension_units)$' '^extension_tests$' '^runner_tests$')
 [ $all_suites = 1 ] && stages+=('^(host_tests|host_tests_watchdog|simcard_test)$')
 
 # What the suites need (everything with --all-suites).
