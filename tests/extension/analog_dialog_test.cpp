@@ -195,6 +195,29 @@ TEST_F(AnalogDialog, CopyRequestsCopyTheSelectedNameToTheActiveChannels) {
     for (int c = 5; c < 8; ++c) EXPECT_EQ(Name(m, c), DefaultName(c)) << "beyond the active channels: " << c;
 }
 
+// A copied name takes the whole 24-byte slot with it: a name of the full 20
+// characters ends with its zero in byte 20, and bytes another version left after
+// it in the other slots do not show through.
+TEST_F(AnalogDialog, TheNameCopyCopiesWholeSlots) {
+    ModuleRecord* m = Module(3);
+    ASSERT_NE(m, nullptr);
+    for (int c = 0; c < 8; ++c) memset(Bytes(m) + 24 * c + 20, 'X', 4);
+    const std::string full = "ABCDEFGHIJKLMNOPQRST";
+    RunSetupDialog(m, [&](Operator& op, HWND dlg) {
+        op.check(dialog::Click(dlg, kChannel0 + 1), "channel 1");
+        op.check(dialog::Type(dlg, kChannelName, full.c_str()), "a name of 20 characters");
+        Same(op, CopyRequest(dlg, kCopyName), LRESULT(0), "1032");
+        op.check(dialog::Click(dlg, IDOK), "OK");
+    });
+    const std::string slot1(reinterpret_cast<char*>(Bytes(m)) + 24, 24);
+    EXPECT_EQ(slot1.substr(0, 21), full + std::string(1, '\0'));
+    for (int c : {0, 2}) {
+        EXPECT_EQ(Name(m, c), full) << c;
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(Bytes(m)) + 24 * c, 24), slot1) << "slot " << c;
+    }
+    EXPECT_EQ(Name(m, 3), DefaultName(3)) << "beyond the active channels";
+}
+
 TEST_F(AnalogDialog, CopyIfActiveCopiesOnlyRightAfterTheChannelNameBoxHadTheFocus) {
     ModuleRecord* m = Module(3);
     ASSERT_NE(m, nullptr);

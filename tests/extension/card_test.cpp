@@ -53,6 +53,26 @@ TEST_F(DeviceSelection, CardsInSockets1And3AreListedByPosition) {
     EXPECT_EQ(sim.CallCount("Tk17Create", -1), 4) << "all four sockets are probed";
 }
 
+// A card that opens but gives no resource record is closed again at set-up and
+// never offered.
+TEST_F(DeviceSelection, ACardWithoutItsResourceIsClosedAndNotListed) {
+    ASSERT_EQ(StartHost("[card 0]\nclock = virtual\n[card 1]\nclock = virtual\n"
+                        "[fault]\nTk17GetResource = socket 1 error 23\n"),
+              1);
+    EXPECT_EQ(Sim().IsOpen(0), 1);
+    EXPECT_EQ(Sim().IsOpen(1), 0) << "the card without its resource is closed";
+    int count = -1;
+    std::string socket;
+    ModuleRecord* m = CreateAnswering(kAnalog, [&](HWND dialog) {
+        count = static_cast<int>(SendMessageA(GetDlgItem(dialog, 103), LB_GETCOUNT, 0, 0));
+        socket = ItemText(dialog, 1011);
+        velk::ui::clickButton(dialog, IDOK);
+    });
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(socket, "0");
+}
+
 TEST_F(DeviceSelection, OneCardServesOneModuleOfEachClass) {
     ASSERT_EQ(StartHost(), 1);
     ModuleRecord* analog = CreateOnLine(kAnalog);

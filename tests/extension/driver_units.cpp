@@ -77,6 +77,12 @@ TEST_F(DriverBinding, OnlyTheLowSixteenBitsOfTheSocketReachTheDriver) {
     sim.ClearCallLog();
     EXPECT_EQ(Tk17GetResource(0x00030001, &resource), 1);
     EXPECT_EQ(sim.CallCount("Tk17GetResource", 1), 1);
+    // Bits 8 to 15 are part of the socket: 0x0101 is socket 257, which has no card,
+    // not socket 1.
+    sim.ClearCallLog();
+    EXPECT_EQ(Tk17GetResource(0x0101, &resource), 0);
+    EXPECT_EQ(sim.CallCount("Tk17GetResource", 1), 0);
+    EXPECT_EQ(sim.IsOpen(1), 1);
     EXPECT_EQ(Tk17Close(0xFFFF0001), 1);
     EXPECT_EQ(sim.IsOpen(1), 0);
 }
@@ -108,6 +114,39 @@ TEST_F(DriverBinding, PortAccessTouchesTheCardOnlyWhileRunning) {
     sim.InjectFault("Tk17InPort", 0, 1, 55);
     EXPECT_EQ(AccessDigitalPort(0, 1, &byte), 0);
     EXPECT_EQ(Tk17GetLastError(0), 55);
+    Tk17Close(0);
+}
+
+// The port lock is left after every access: another thread (Velk's processing and a
+// dialog's thread may both reach the port) gets it at once.
+TEST_F(DriverBinding, PortLockIsFreeAfterEachAccess) {
+    UseFolder("driver");
+    CreatePortLock();
+    ASSERT_EQ(LoadDriverLibrary(), 1);
+    uint32_t cell = 0;
+    ASSERT_EQ(Tk17Create(&cell, nullptr, 1224, 0), 1);
+    uint8_t byte = 0;
+    bExperimentIsRunning = 1;
+    ASSERT_EQ(AccessDigitalPort(0, 1, &byte), 1);
+    byte = 0x01;
+    ASSERT_EQ(AccessDigitalPort(0, 0, &byte), 1);
+    bExperimentIsRunning = 0;
+    ASSERT_EQ(AccessDigitalPort(0, 1, &byte), 1);
+    struct Other {
+        static DWORD WINAPI Run(void* result) {
+            uint8_t value = 0;
+            *static_cast<int32_t*>(result) = AccessDigitalPort(0, 1, &value);
+            return 0;
+        }
+    };
+    int32_t otherResult = -1;
+    HANDLE other = CreateThread(nullptr, 0, Other::Run, &otherResult, 0, nullptr);
+    ASSERT_NE(other, nullptr);
+    const DWORD waited = WaitForSingleObject(other, 10000);
+    EXPECT_EQ(waited, WAIT_OBJECT_0) << "a second thread's port access did not end within 10 s: the lock was kept";
+    if (waited != WAIT_OBJECT_0) TerminateThread(other, 1);
+    CloseHandle(other);
+    EXPECT_EQ(otherResult, 1);
     Tk17Close(0);
 }
 

@@ -87,6 +87,30 @@ TEST_F(Restored, ASecondStartOfADigitalOutputGivesTheFirstBufferBack) {
     StopRun(m);
 }
 
+// A reference in one module's area to the live buffer of another module of this
+// load (a worksheet saved by this very process) is not that module's to free: the
+// start drops it and allocates its own, and the other module keeps its buffer.
+TEST_F(Restored, AReferenceToAnotherModulesBufferIsOnlyDropped) {
+    ASSERT_EQ(StartHost("[card 0]\nclock = virtual\n[card 1]\nclock = virtual\n"), 1);
+    host().setBlockSize(4);
+    ModuleRecord* a = CreateOnLine(kDigitalOut, 0);
+    ModuleRecord* b = CreateOnLine(kDigitalOut, 0);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(StartRun(a), 1);
+    void* bufferA = Pointer(a, 100);
+    ASSERT_NE(bufferA, nullptr);
+    SetPointer(b, 100, bufferA);
+    ASSERT_EQ(host().callClass(b, 106), 1);
+    EXPECT_NE(Pointer(b, 100), bufferA) << "b has a buffer of its own";
+    EXPECT_EQ(Pointer(a, 100), bufferA);
+    EXPECT_EQ(host().allocator().liveCount("Vyttk17DOUT"), 2u) << "a's buffer is still allocated";
+    EXPECT_EQ(host().callClass(b, 107), 1);
+    StopRun(a);
+    EXPECT_EQ(host().allocator().liveCount("Vyttk17DOUT"), 0u);
+    ExpectNoBadFrees();
+}
+
 TEST_F(Restored, ARangeOtherThanZeroOrOneIsRunAsFiveVolts) {
     ASSERT_EQ(StartHost(), 1);
     host().setBlockSize(3);
@@ -101,6 +125,22 @@ TEST_F(Restored, ARangeOtherThanZeroOrOneIsRunAsFiveVolts) {
     ASSERT_EQ(host().process(m), 1);
     ASSERT_EQ(host().releasedBlocks(m, 0).size(), 1u);
     EXPECT_EQ(host().releasedBlocks(m, 0)[0].samples[0], -5.0f) << "code 0 on the ±5 V range";
+    StopRun(m);
+}
+
+TEST_F(Restored, ANegativeRangeIsRunAsFiveVolts) {
+    ASSERT_EQ(StartHost(), 1);
+    host().setBlockSize(3);
+    ModuleRecord* m = CreateAnalogModule(1);
+    ASSERT_NE(m, nullptr);
+    const int32_t range = -1;
+    memcpy(Bytes(m) + 200, &range, 4);
+    ASSERT_EQ(StartRun(m), 1);
+    EXPECT_TRUE(host().warnings().empty()) << velk::cp932ToUtf8(host().warnings()[0].text);
+    Tk17Mode mode;
+    ASSERT_TRUE(Sim().GetMode(0, &mode));
+    EXPECT_EQ(mode.range, 1) << "the card is given a range it knows";
+    EXPECT_EQ(Sim().CallCount("Tk17StartSampling", 0), 1);
     StopRun(m);
 }
 
