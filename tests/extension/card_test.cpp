@@ -168,6 +168,20 @@ TEST_F(SlotBinding, DeviceCheckWarnsForAMissingCardAndReclaimsAPresentOne) {
     EXPECT_EQ(warnings[1].text, "指定のソケット 0 にデバイスが存在しませんでした");
 }
 
+// Each class has its own claim on a card: removing the digital input module frees
+// the card for digital input only, and the analog module keeps its claim.
+TEST_F(SlotBinding, RemovingAModuleFreesOnlyItsOwnClassesClaim) {
+    ASSERT_EQ(StartHost(), 1);
+    ModuleRecord* analog = CreateOnLine(kAnalog);
+    ModuleRecord* din = CreateOnLine(kDigitalIn);
+    ASSERT_NE(analog, nullptr);
+    ASSERT_NE(din, nullptr);
+    EXPECT_TRUE(host().removeModule(din));
+    EXPECT_EQ(CreateAnswering(kAnalog, [](HWND) {}, velk::NewModule(), 300), nullptr) << "the analog claim stays";
+    ModuleRecord* again = CreateOnLine(kDigitalIn);
+    EXPECT_NE(again, nullptr) << "the card is free for digital input again";
+}
+
 TEST_F(SlotBinding, TwoModulesOnOneSocketShareOneFlag) {
     const char twoCards[] = "[card 0]\nclock = virtual\n[card 2]\nclock = virtual\n";
     ASSERT_EQ(StartHost(twoCards), 1);

@@ -247,6 +247,12 @@ TEST_F(Digital, OutputBitsFollowTheSamplesInChannelOrder) {
     EXPECT_EQ(released[0].line, 336);
     StopRun(m);
     EXPECT_EQ(host().allocator().liveCount("Vyttk17DOUT"), 0u);
+    // The output buffer came from line 154 and went back from line 177.
+    std::vector<std::string> sites;
+    for (const velk::AllocationEvent& e : host().allocator().events())
+        if (e.tag == "Vyttk17DOUT")
+            sites.push_back((e.kind == velk::AllocationEvent::Kind::Alloc ? "alloc " : "free ") + std::to_string(e.line));
+    EXPECT_EQ(sites, (std::vector<std::string>{"alloc 154", "free 177"}));
 }
 
 TEST_F(Digital, FiveVoltsOrMoreIsOneAndAnythingElseZero) {
