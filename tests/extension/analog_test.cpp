@@ -27,14 +27,6 @@ protected:
             return p;
         }
     };
-    ModuleRecord* CreateAnalog(uint32_t channels, double periodMs, uint32_t blockSize) {
-        if (StartHost() != 1) return nullptr;
-        host().setSamplePeriodMs(periodMs);
-        host().setBlockSize(blockSize);
-        velk::NewModule how;
-        how.outputCount = channels;
-        return CreateOnLine(kAnalog, 0, how);
-    }
     AnalogArea Area(ModuleRecord* m) { return AnalogArea{static_cast<unsigned char*>(m->privateData)}; }
 };
 

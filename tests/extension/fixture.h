@@ -230,6 +230,18 @@ protected:
 
     std::vector<std::string> Events() { return host_->events(); }
 
+    // A host on `cardConfig` with Velk's sample period and block size set, and an
+    // analog input module with `channels` channels on its first listed card.
+    ModuleRecord* CreateAnalog(uint32_t channels, double periodMs, uint32_t blockSize,
+                               const char* cardConfig = kOneVirtualCard) {
+        if (StartHost(cardConfig) != 1) return nullptr;
+        host().setSamplePeriodMs(periodMs);
+        host().setBlockSize(blockSize);
+        velk::NewModule how;
+        how.outputCount = channels;
+        return CreateOnLine(kAnalog, 0, how);
+    }
+
     // An analog input module with `channels` channels on the first listed card.
     ModuleRecord* CreateAnalogModule(uint32_t channels, const char* name = "", const char* comment = "") {
         velk::NewModule how;

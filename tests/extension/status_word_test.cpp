@@ -16,14 +16,6 @@ float Volts(uint32_t r, int32_t range) {
 
 class StatusWord : public ExtensionTest {
 protected:
-    ModuleRecord* CreateAnalog(uint32_t channels, double periodMs, uint32_t blockSize) {
-        if (StartHost() != 1) return nullptr;
-        host().setSamplePeriodMs(periodMs);
-        host().setBlockSize(blockSize);
-        velk::NewModule how;
-        how.outputCount = channels;
-        return CreateOnLine(kAnalog, 0, how);
-    }
     int32_t Polls() { return Sim().CallCount("Tk17GetSamplingStatus", 0); }
     int32_t Reads() { return Sim().CallCount("Tk17GetData", 0); }
 };

@@ -16,12 +16,7 @@ float ScanVolts(uint32_t code) { return static_cast<float>(code * 20.0 / 4096 - 
 class SteppedClock : public ExtensionTest {
 protected:
     ModuleRecord* CreateAnalog(uint32_t channels, double periodMs, uint32_t blockSize) {
-        if (StartHost(kSteppedCard) != 1) return nullptr;
-        host().setSamplePeriodMs(periodMs);
-        host().setBlockSize(blockSize);
-        velk::NewModule how;
-        how.outputCount = channels;
-        return CreateOnLine(kAnalog, 0, how);
+        return ExtensionTest::CreateAnalog(channels, periodMs, blockSize, kSteppedCard);
     }
     int32_t Polls() { return Sim().CallCount("Tk17GetSamplingStatus", 0); }
     int32_t Reads() { return Sim().CallCount("Tk17GetData", 0); }
