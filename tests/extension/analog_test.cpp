@@ -5,6 +5,8 @@
 
 #include <math.h>
 
+#include <algorithm>
+
 namespace exttest {
 namespace {
 
@@ -323,6 +325,54 @@ TEST_F(AnalogFailures, ANotificationHandledInsideAWarningNestsCleanly) {
                             "ShowWarning|VYT-TK17|サンプリングデータ取り込みを失敗しました\nエラーコード： 31",
                             "StopExperiment", "ShowWarning|VYT-TK17|バッファオーバーフロー"}));
     host().setWarningHook(nullptr);
+    StopRun(m);
+    EXPECT_EQ(host().allocator().liveCount(), 0u);
+}
+
+// The same in a windowed Velk, where a warning is a modal message box: the box's
+// loop dispatches the notification waiting at the extension's window, whose own box
+// opens while the first is still open. A user answers both; the extension ends the
+// read failure cleanly once its box returns.
+TEST_F(AnalogFailures, WarningBoxesNestWhenANotificationComesWhileOneIsOpen) {
+    SetEnvironmentVariableA("VYTTK17_CONFIG_TEXT", kOneVirtualCard);
+    velk::HostOptions windowed;
+    windowed.warnings = velk::WarningOutput::MessageBox;
+    host_ = std::make_unique<velk::Host>(windowed);
+    ASSERT_TRUE(host_->load()) << host_->loadError();
+    ASSERT_EQ(host_->setup(), 1);
+    host().setSamplePeriodMs(1.0);
+    host().setBlockSize(10);
+    velk::NewModule how;
+    how.outputCount = 2;
+    ModuleRecord* m = CreateOnLine(kAnalog, 0, how);
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(StartRun(m), 1);
+    ASSERT_TRUE(Sim().InjectFault("Tk17GetData", 0, 1, 31));
+    ASSERT_TRUE(Sim().PostNotification(0, 1227));
+    std::vector<std::string> texts;
+    velk::ui::Operator op([&](velk::ui::Operator& op) {
+        // Clicks OK in each box as it is found, in whatever order they are found.
+        std::vector<HWND> answered;
+        const ULONGLONG deadline = GetTickCount64() + 20000;
+        while (answered.size() < 2 && GetTickCount64() < deadline) {
+            HWND box = op.waitFor("VYT-TK17");
+            if (!box) return;
+            if (!IsWindowVisible(box) || std::find(answered.begin(), answered.end(), box) != answered.end()) {
+                Sleep(10);
+                continue;
+            }
+            answered.push_back(box);
+            texts.push_back(velk::ui::windowText(GetDlgItem(box, 0xFFFF)));
+            op.check(velk::ui::clickButton(box, IDOK), "OK");
+        }
+        op.check(answered.size() == 2, "two boxes answered");
+    });
+    EXPECT_EQ(host().process(m), 0);
+    EXPECT_TRUE(op.join()) << op.report();
+    std::sort(texts.begin(), texts.end());
+    EXPECT_EQ(texts, (std::vector<std::string>{"サンプリングデータ取り込みを失敗しました\nエラーコード： 31",
+                                               "バッファオーバーフロー"}));
+    EXPECT_EQ(host().stopRequests(), 2);
     StopRun(m);
     EXPECT_EQ(host().allocator().liveCount(), 0u);
 }
