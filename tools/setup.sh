@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One-time machine set-up for building and running the project on Debian 12.
 # Installs what is missing (cross compilers, the 64-bit and 32-bit Wine, qemu-user
-# for kernels that refuse 32-bit processes, GoogleTest sources, Xvfb and a Japanese
+# where the kernel refuses 32-bit processes, GoogleTest sources, Xvfb and a Japanese
 # font), generates the ja_JP.UTF-8 locale Wine needs for code page 932, and creates
 # the two Wine prefixes inside the build tree. Safe to run again.
 set -euo pipefail
@@ -9,7 +9,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=${VELK_BUILD_DIR:-$here/build}
 
 packages=(cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
-          binutils-mingw-w64-x86-64 wine64 wine32:i386 googletest xvfb x11-apps imagemagick
+          binutils-mingw-w64-x86-64 wine64 wine32:i386 googletest xvfb
           fonts-ipafont-gothic fonts-wine locales zip unzip python3)
 export DEBIAN_FRONTEND=noninteractive
 # The 32-bit Wine is an i386 package.
@@ -34,8 +34,17 @@ fi
 # process with several threads (one GDT for all threads: the TLS segment Wine reloads
 # on its signal paths points at another thread's data) and takes about 40 s of CPU to
 # start one; 10.0 runs the i686 suites whole, a process start in about a second.
+# Only where it is needed: VELK_WINE32=qemu asks for it, and by default the same probe
+# as tools/wine-common.sh (the 32-bit loader's --version fails where the kernel refuses
+# 32-bit processes).
+need_qemu=0
+case ${VELK_WINE32:-} in
+  qemu) need_qemu=1 ;;
+  native | wow64) ;;
+  *) env -u WINEPREFIX -u WINEARCH /usr/lib/wine/wine --version >/dev/null 2>&1 || need_qemu=1 ;;
+esac
 qemu_version=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)
-if [ -z "$qemu_version" ] || dpkg --compare-versions "$qemu_version" lt 1:10; then
+if [ $need_qemu = 1 ] && { [ -z "$qemu_version" ] || dpkg --compare-versions "$qemu_version" lt 1:10; }; then
   backports=/etc/apt/sources.list.d/velk-bookworm-backports.sources
   if [ ! -f "$backports" ]; then
     echo "setup: adding bookworm-backports (for qemu-user 10)"
