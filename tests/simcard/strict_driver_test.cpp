@@ -16,6 +16,22 @@ std::string configError(const SimApi& sim, uint32_t* line)
     return text;
 }
 
+// A configuration the driver must refuse, with the line and reason it gives.
+struct Refusal {
+    const char* text;
+    uint32_t line;
+    const char* reason;
+};
+
+void ExpectRefused(const SimApi& sim, const Refusal& c)
+{
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(0, sim.Configure(c.text));
+    uint32_t line = 0;
+    EXPECT_EQ(c.reason, configError(sim, &line));
+    EXPECT_EQ(c.line, line);
+}
+
 class SuccessValues : public DriverTest {};
 
 TEST_F(SuccessValues, EachOperationAnswersItsConfiguredValueAndFailuresStayZero)
@@ -72,11 +88,7 @@ TEST_F(SuccessValues, TheControlChangesOneOperationUntilTheNextConfiguration)
 
 TEST_F(SuccessValues, MistakesInTheDriverSectionAreNamedWithTheirLine)
 {
-    const struct {
-        const char* text;
-        uint32_t line;
-        const char* reason;
-    } cases[] = {
+    const Refusal cases[] = {
         {"[driver]\nsuccess Tk17SetMode = 0\n", 2, "a success value of 0 would read as a failure"},
         {"[driver]\n\nsuccess Tk17GetVersion = 2\n", 3,
          "Tk17GetVersion has no success value (it answers a version or an error code)"},
@@ -89,13 +101,7 @@ TEST_F(SuccessValues, MistakesInTheDriverSectionAreNamedWithTheirLine)
         {"[driver]\nsuccess Tk17SetMode = two\n", 2, "'two' is not a 32-bit number"},
         {"[drivers]\n", 1, "unknown section [drivers] (expected [card N], [fault] or [driver])"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(0, sim().Configure(c.text));
-        uint32_t line = 0;
-        EXPECT_EQ(c.reason, configError(sim(), &line));
-        EXPECT_EQ(c.line, line);
-    }
+    for (const Refusal& c : cases) ExpectRefused(sim(), c);
 }
 
 class SocketCell : public DriverTest {
@@ -212,11 +218,7 @@ TEST_F(SocketCell, FaultsAreArmedOnTheSocketTheCallsName)
 
 TEST_F(SocketCell, TwoCardsUnderOneSocketOrALowPartBeyondThreeAreRefused)
 {
-    const struct {
-        const char* text;
-        uint32_t line;
-        const char* reason;
-    } cases[] = {
+    const Refusal cases[] = {
         {"[card 0]\n[card 1]\nsocket_cell = 0x10000\n", 3, "cards 0 and 1 would both be socket 0 (socket_cell)"},
         {"[card 1]\nsocket_cell = 0x10002\n[card 2]\n", 2, "cards 1 and 2 would both be socket 2 (socket_cell)"},
         {"[card 0]\nsocket_cell = 3\n[card 1]\nsocket_cell = 0x80000003\n", 4,
@@ -224,13 +226,7 @@ TEST_F(SocketCell, TwoCardsUnderOneSocketOrALowPartBeyondThreeAreRefused)
         {"[card 0]\nsocket_cell = 0x00010004\n", 2, "socket_cell: the low 16 bits name the socket, 0..3"},
         {"[card 0]\nsocket_cell = -1\n", 2, "socket_cell: '-1' is not a 32-bit unsigned number"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        EXPECT_EQ(0, sim().Configure(c.text));
-        uint32_t line = 0;
-        EXPECT_EQ(c.reason, configError(sim(), &line));
-        EXPECT_EQ(c.line, line);
-    }
+    for (const Refusal& c : cases) ExpectRefused(sim(), c);
     // Two cards that swap sockets are fine.
     configure("[card 0]\nsocket_cell = 1\n[card 1]\nsocket_cell = 0\n");
 }
