@@ -3,7 +3,7 @@
 // to a CSV file in the temporary folder. The process's working set is printed
 // every few blocks; a recording written as it goes keeps them flat however long the
 // run. Also the rows written per second.
-#include "velk/runner.h"
+#include "velk/experiment/runner.h"
 
 #include "bench/bench_timing.h"
 

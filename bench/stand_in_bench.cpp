@@ -5,7 +5,7 @@
 #include "bench/stand_in_bench.h"
 
 #include "bench/bench_timing.h"
-#include "velk/runner.h"
+#include "velk/experiment/runner.h"
 
 #include <stdio.h>
 

@@ -2,7 +2,7 @@
 // mistake on the last line (so that the whole text is read and the error found
 // there). Linear reading gives a constant time per thousand modules. Timing:
 // QueryPerformanceCounter, best of three.
-#include "velk/worksheet.h"
+#include "velk/worksheet/worksheet.h"
 
 #include "bench/bench_timing.h"
 

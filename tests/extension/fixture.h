@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "simcard/vyttk17_sim.h"
-#include "velk/text.h"
-#include "velk/host.h"
-#include "velk/ui_driver.h"
+#include "velk/common/text.h"
+#include "velk/host/host.h"
+#include "velk/dialogs/dialog_operator.h"
 
 namespace exttest {
 

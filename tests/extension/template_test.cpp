@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "velk/host.h"
+#include "velk/host/host.h"
 
 namespace {
 

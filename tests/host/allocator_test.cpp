@@ -2,7 +2,7 @@
 // in the caller's use recorded rather than crashing, and failures on demand.
 #include "host_test_support.h"
 
-#include "velk/allocator.h"
+#include "velk/host/allocator.h"
 
 #include <algorithm>
 

@@ -4,8 +4,8 @@
 #include "host_test_support.h"
 #include "tests/support/known_difference.h"
 
-#include "velk/text.h"
-#include "velk/ui_driver.h"
+#include "velk/common/text.h"
+#include "velk/dialogs/dialog_operator.h"
 
 #include <fcntl.h>
 #include <io.h>

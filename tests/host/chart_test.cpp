@@ -4,8 +4,8 @@
 // own image decoder) to exactly the pixels that were rendered, at the stated size.
 #include <gtest/gtest.h>
 
-#include "velk/chart.h"
-#include "velk/png.h"
+#include "velk/recording/chart.h"
+#include "velk/recording/png.h"
 #include "tests/support/png_decode.h"
 
 #include <math.h>

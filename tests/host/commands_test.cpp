@@ -2,7 +2,7 @@
 // program itself.
 #include "host_test_support.h"
 
-#include "velk/commands.h"
+#include "velk/cli/commands.h"
 #include "tests/support/run_velk.h"
 
 #include <sstream>

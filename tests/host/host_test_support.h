@@ -3,7 +3,7 @@
 // the test itself that records what the host does to it.
 #pragma once
 
-#include "velk/host.h"
+#include "velk/host/host.h"
 
 #include <gtest/gtest.h>
 

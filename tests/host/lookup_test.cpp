@@ -3,8 +3,8 @@
 #include "host_test_support.h"
 
 #include "abi/velk_names.h"
-#include "velk/bitmaps.h"
-#include "velk/lookup.h"
+#include "velk/host/button_bitmaps.h"
+#include "velk/host/bound_names.h"
 
 #include <algorithm>
 #include <map>

@@ -5,7 +5,7 @@
 #include "runner_support.h"
 
 #include "tests/support/png_decode.h"
-#include "velk/live_view.h"
+#include "velk/experiment/live_view.h"
 
 #include <set>
 

@@ -4,9 +4,9 @@
 // included); lines end with LF, CRLF or a CR alone.
 #include <gtest/gtest.h>
 
-#include "velk/field_text.h"
-#include "velk/text.h"
-#include "velk/worksheet.h"
+#include "velk/worksheet/field_text.h"
+#include "velk/common/text.h"
+#include "velk/worksheet/worksheet.h"
 
 #include <windows.h>
 

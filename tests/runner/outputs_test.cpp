@@ -5,7 +5,7 @@
 #include "runner_support.h"
 
 #include "tests/support/run_velk.h"
-#include "velk/output_paths.h"
+#include "velk/common/output_paths.h"
 
 namespace runnertest {
 namespace {

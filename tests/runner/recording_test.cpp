@@ -4,7 +4,7 @@
 // run stopped part way keeps everything up to its stop.
 #include "runner_support.h"
 
-#include "velk/recording.h"
+#include "velk/recording/recording.h"
 
 #include <math.h>
 

@@ -3,8 +3,8 @@
 // and resume, digital input feeding digital output, and sockets without a card.
 #include "runner_support.h"
 
-#include "velk/text.h"
-#include "velk/worksheet_rules.h"
+#include "velk/common/text.h"
+#include "velk/worksheet/worksheet_rules.h"
 
 #include <math.h>
 

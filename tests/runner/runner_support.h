@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "simcard/vyttk17_sim.h"
-#include "velk/runner.h"
+#include "velk/experiment/runner.h"
 
 #include <stdlib.h>
 

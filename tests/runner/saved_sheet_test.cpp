@@ -4,8 +4,8 @@
 // must survive (a socket without a card, counts beyond the class) let through.
 #include <gtest/gtest.h>
 
-#include "velk/saved_state.h"
-#include "velk/worksheet.h"
+#include "velk/experiment/saved_state.h"
+#include "velk/worksheet/worksheet.h"
 
 #include <stdio.h>
 

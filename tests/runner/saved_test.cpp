@@ -5,9 +5,9 @@
 // a write past a field or a leak (the fixture checks the allocator after finish).
 #include "runner_support.h"
 
-#include "velk/module_setup.h"
-#include "velk/saved_state.h"
-#include "velk/text.h"
+#include "velk/dialogs/module_dialogs.h"
+#include "velk/experiment/saved_state.h"
+#include "velk/common/text.h"
 
 #include <stdio.h>
 #include <string.h>

@@ -5,8 +5,8 @@
 #include "runner_support.h"
 #include "tests/support/known_difference.h"
 
-#include "velk/module_setup.h"
-#include "velk/text.h"
+#include "velk/dialogs/module_dialogs.h"
+#include "velk/common/text.h"
 
 namespace runnertest {
 namespace {

@@ -2,7 +2,7 @@
 // and the shipped demo given as a Unix path.
 #include "runner_support.h"
 
-#include "velk/host.h"
+#include "velk/host/host.h"
 #include "tests/support/run_velk.h"
 
 namespace runnertest {

@@ -5,9 +5,9 @@
 // itself is bounded (size, UTF-8) and takes time in proportion to the text.
 #include <gtest/gtest.h>
 
-#include "velk/field_text.h"
-#include "velk/worksheet.h"
-#include "velk/worksheet_rules.h"
+#include "velk/worksheet/field_text.h"
+#include "velk/worksheet/worksheet.h"
+#include "velk/worksheet/worksheet_rules.h"
 
 #include <string>
 

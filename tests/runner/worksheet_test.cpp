@@ -2,7 +2,7 @@
 // verbatim, paths, and each mistake reported with its line.
 #include <gtest/gtest.h>
 
-#include "velk/worksheet.h"
+#include "velk/worksheet/worksheet.h"
 
 using velk::ModuleKind;
 using velk::parseWorksheet;

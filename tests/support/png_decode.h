@@ -3,7 +3,7 @@
 // and the pixels of the charts' traces.
 #pragma once
 
-#include "velk/chart.h"
+#include "velk/recording/chart.h"
 
 #include <windows.h>
 #include <wincodec.h>

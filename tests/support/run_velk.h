@@ -1,7 +1,7 @@
 // Runs bin\velk.exe as a child process for tests of the program itself.
 #pragma once
 
-#include "velk/host.h"
+#include "velk/host/host.h"
 
 #include <windows.h>
 

@@ -18,7 +18,7 @@
 #include <mutex>
 #include <string>
 
-#include "velk/ui_driver.h"
+#include "velk/dialogs/dialog_operator.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 // Writes devsel.png, analog_setup.png, about.png, digital_in_setup.png,
 // digital_out_setup.png and live_view.png. Needs a graphics driver that
 // draws (the x11 driver under an X server; tools/screenshots.sh arranges that).
-#include "velk/png.h"
-#include "velk/host.h"
-#include "velk/live_view.h"
-#include "velk/runner.h"
-#include "velk/ui_driver.h"
+#include "velk/recording/png.h"
+#include "velk/host/host.h"
+#include "velk/experiment/live_view.h"
+#include "velk/experiment/runner.h"
+#include "velk/dialogs/dialog_operator.h"
 
 #include <stdio.h>
 
