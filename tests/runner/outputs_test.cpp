@@ -5,7 +5,8 @@
 #include "runner_support.h"
 
 #include "tests/support/run_velk.h"
-#include "velk/common/output_paths.h"
+#include "velk/common/paths.h"
+#include "velk/experiment/output_files.h"
 
 namespace runnertest {
 namespace {

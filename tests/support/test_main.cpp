@@ -18,7 +18,7 @@
 #include <mutex>
 #include <string>
 
-#include "velk/dialogs/dialog_operator.h"
+#include "velk/common/desktop.h"
 
 namespace {
 

@@ -10,6 +10,8 @@
 // until everything posted so far has been handled.
 #pragma once
 
+#include "velk/common/desktop.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -24,19 +26,6 @@ namespace velk::ui {
 constexpr DWORD kDefaultTimeoutMs = 10000;
 // The deadline of a whole operator script, a backstop behind the steps' own deadlines.
 constexpr DWORD kScriptDeadlineMs = 120000;
-
-// Puts the calling thread, before it has made any window, on a desktop of its own,
-// made for this process. Wine keeps one foreground window, one active window and one
-// mouse capture per desktop: on a desktop shared with another process that opens
-// its own dialogs at the same time (a second run in the same prefix), each
-// activation there closes this process's open drop-down list, takes the focus
-// from its edit box or the capture from a button between press and release, and
-// posted input goes astray. On a desktop of its own nothing of another process can
-// take them. Threads that operate this thread's windows join it (Operator does).
-// False when the system refuses; the process then stays on the shared desktop.
-bool useOwnDesktop();
-// Puts the calling thread (without windows yet) on the desktop of thread `thread`.
-bool joinDesktopOf(DWORD thread);
 
 // A top-level window of this process (visible or not) whose caption is exactly the
 // given code page 932 text, once its thread is ready for input; null on timeout.

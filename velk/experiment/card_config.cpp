@@ -1,7 +1,7 @@
 #include "velk/experiment/card_config.h"
 
 #include "simcard/vyttk17_sim.h"
-#include "velk/common/output_paths.h"
+#include "velk/common/paths.h"
 #include "velk/common/text.h"
 
 #include <string.h>

@@ -3,7 +3,7 @@
 #include "velk/experiment/live_view.h"
 
 #include "velk/dialogs/module_dialogs.h"
-#include "velk/common/output_paths.h"
+#include "velk/experiment/output_files.h"
 #include "velk/experiment/saved_state.h"
 #include "velk/common/text.h"
 #include "velk/worksheet/worksheet_rules.h"

@@ -7,13 +7,13 @@
 // restored into a fresh record without the create code and without a dialog; then
 // every restored module gets the device check (code 105), as Velk sends it.
 //
-// Reading (saved_read.cpp): the section keys of a saved module and their checks.
-// Areas (saved_area.cpp): the layouts, for the checks and the readable comments.
+// The saved module's keys and area layouts: velk/worksheet/saved_module.h.
 // Restoring (module_restore.cpp) and writing (saved_write.cpp).
 // The format is described in docs/worksheets.md.
 #pragma once
 
 #include "velk/host/host.h"
+#include "velk/worksheet/saved_module.h"
 #include "velk/worksheet/worksheet.h"
 
 #include <stdint.h>
@@ -26,31 +26,6 @@
 namespace velk {
 
 class Experiment;
-
-// ---- Areas ----
-
-// Size of a module class's private data area as the extension registers it.
-uint32_t areaBytesOf(ModuleKind kind);
-// The card socket the area holds (bytes 192-193 analog, 96-97 digital).
-uint16_t areaSocket(ModuleKind kind, const std::string& area);
-// A little-endian 32-bit field of the area (0 beyond its end).
-int32_t areaInt32(const std::string& area, size_t offset);
-// What the area holds, one readable line each (UTF-8), for the saved worksheet's
-// comments: socket, range and buffer size, run-time fields, channel names.
-std::vector<std::string> describeArea(ModuleKind kind, const std::string& area);
-
-// ---- Reading ----
-
-// Keys only a saved module has: inputs, outputs, area_NNN, columnN.
-bool isSavedModuleKey(const std::string& key);
-// Reads one of them into the module's saved state; false with the reason.
-bool readSavedModuleKey(ModuleDef& m, const std::string& key, const std::string& value, std::string& why);
-// Once the text is read: every saved module's section is complete and consistent
-// (its area covered exactly, in the size of its class; counts given; no key that
-// only a dialog can set), its area assembled, and its socket, channel count and
-// buffer size set for the worksheet's other checks. Values out of range inside
-// the area are let through: they are the module's business. False with the line.
-bool finishSavedModules(Worksheet& sheet, int& line, std::string& what);
 
 // ---- Restoring ----
 

@@ -1,7 +1,8 @@
 // Writing a saved worksheet: the experiment as it was read, and each module as Velk
 // keeps it now (record and private data area), in a file that runs as it stands.
 #include "velk/worksheet/field_text.h"
-#include "velk/common/output_paths.h"
+#include "velk/common/paths.h"
+#include "velk/experiment/output_files.h"
 #include "velk/experiment/runner.h"
 #include "velk/experiment/saved_state.h"
 #include "velk/common/text.h"

@@ -1,6 +1,6 @@
 #include "velk/recording/recording.h"
 
-#include "velk/common/output_paths.h"
+#include "velk/common/paths.h"
 #include "velk/common/text.h"
 
 #include <math.h>

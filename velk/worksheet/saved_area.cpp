@@ -2,7 +2,7 @@
 // check a saved area before anything runs) and what their fields mean (to show a
 // saved area in readable form). The host itself keeps and gives back the bytes as
 // they are; nothing here changes them.
-#include "velk/experiment/saved_state.h"
+#include "velk/worksheet/saved_module.h"
 
 #include "velk/common/text.h"
 

@@ -1,8 +1,8 @@
 // Reading a saved module's section: its keys where they are read, the section as a
 // whole once the text is read.
+#include "abi/velk_abi.h"
 #include "velk/worksheet/field_text.h"
-#include "velk/host/host.h"
-#include "velk/experiment/saved_state.h"
+#include "velk/worksheet/saved_module.h"
 #include "velk/common/text.h"
 
 #include <errno.h>
@@ -10,6 +10,9 @@
 #include <string.h>
 
 namespace velk {
+
+// Channels a module record holds each way (its output channel and channel state slots).
+constexpr uint32_t kRecordChannels = sizeof(ModuleRecord::outputChannels) / sizeof(ModuleRecord::outputChannels[0]);
 
 namespace {
 
@@ -190,9 +193,9 @@ bool readSavedModuleKey(ModuleDef& m, const std::string& key, const std::string&
             why = key + ": '" + clipText(value) + "' is not a channel count";
             return false;
         }
-        if (n > Host::kMaxChannels) {
+        if (n > kRecordChannels) {
             why = key + " = " + clipText(value) + ": a module record holds at most " +
-                  std::to_string(Host::kMaxChannels) +
+                  std::to_string(kRecordChannels) +
                   " channels each way";
             return false;
         }
@@ -221,7 +224,7 @@ bool readSavedModuleKey(ModuleDef& m, const std::string& key, const std::string&
         return true;
     }
     // columnN: the recording's column name of output channel N.
-    if (!decimal(key.substr(strlen(kColumnKey)), Host::kMaxChannels - 1, n)) {
+    if (!decimal(key.substr(strlen(kColumnKey)), kRecordChannels - 1, n)) {
         why = "unknown key '" + clipText(key) + "' (column0 to column15 name a saved module's recording columns)";
         return false;
     }

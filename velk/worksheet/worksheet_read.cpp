@@ -1,6 +1,6 @@
 // Reading worksheet text: sections, keys and values, each checked where it is read.
 #include "velk/worksheet/field_text.h"
-#include "velk/experiment/saved_state.h"
+#include "velk/worksheet/saved_module.h"
 #include "velk/common/text.h"
 #include "velk/worksheet/worksheet.h"
 #include "velk/worksheet/worksheet_rules.h"
@@ -355,7 +355,7 @@ private:
         if (key == "file") {
             if (value.empty()) return fail(line, "file is empty");
             // The same name twice; paths that differ only in spelling are found
-            // before the run, where they are resolved (velk/output_paths.h).
+            // before the run, where they are resolved (velk/experiment/output_files.h).
             if (!recordFiles_.insert(lower(value)).second)
                 return fail(line, "file '" + clip(value) + "' is written by another recorder");
             rec.file = value;

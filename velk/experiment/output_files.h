@@ -24,21 +24,10 @@ struct InputFile {
     std::string what;  // "the worksheet itself", "the card configuration"
 };
 
-// The path made absolute with `/` turned into `\`, `.` and `..` resolved and
-// letters in lower case, so that two spellings of one file compare equal.
-std::string comparablePath(const std::string& path);
-
-// The DOS device a path names ("NUL", "COM1", "AUX" for `aux.csv`), or empty. Any
-// folder or file name whose part before the first dot is a device name counts.
-std::string deviceNamed(const std::string& path);
-
 // Checks the planned files in order; on the first problem false with `error`
 // "<sheet>:<line>: ..." (or "<owner> '<file>' ..." for a file of the command line). Creates missing folders and tries that each file can be
 // opened for writing; a file that did not exist before is removed again.
 bool checkOutputFiles(const std::vector<PlannedFile>& files, const std::vector<InputFile>& inputs,
                       const std::string& sheetName, std::string& error);
-
-// A short description of a Win32 error code ("access denied (5)").
-std::string systemErrorText(unsigned long code);
 
 }  // namespace velk

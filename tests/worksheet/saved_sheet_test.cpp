@@ -4,7 +4,7 @@
 // must survive (a socket without a card, counts beyond the class) let through.
 #include <gtest/gtest.h>
 
-#include "velk/experiment/saved_state.h"
+#include "velk/worksheet/saved_module.h"
 #include "velk/worksheet/worksheet.h"
 
 #include <stdio.h>
