@@ -419,7 +419,7 @@ TEST_F(AnalogDialog, OkAfterAStopWhileOpenLeavesNoFreedBuffer) {
     RunSetupDialog(m, [&](Operator& op, HWND dlg) {
         op.check(Sim().TriggerOverflow(0) != 0, "overflow");
         velk::ui::settle(dlg);
-        op.check(host().stopRequested(), "the experiment was stopped");
+        op.check(host().log().stopRequested(), "the experiment was stopped");
         op.check(dialog::Type(dlg, kChannelName, "after stop"), "name");
         op.check(dialog::Click(dlg, IDOK), "OK");
     });
@@ -440,7 +440,7 @@ TEST_F(AnalogDialog, NoMemoryForTheWorkingCopyEndsTheDialogSilently) {
     const int32_t result = RunSetupExpectingNoDialog(m, kAnalogDialogTitle);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(host().allocator().failedAllocations(), 1u);
-    EXPECT_TRUE(host().warnings().empty());
+    EXPECT_TRUE(host().log().warnings().empty());
     EXPECT_TRUE(Area(m) == before);
     EXPECT_TRUE(host().sizeChanges().empty());
     // The next opening works again.

@@ -218,7 +218,7 @@ TEST_F(Analog, RefusedRatesWarnWithoutAllocating) {
     host().setSamplePeriodMs(1.0);
     host().setBlockSize(70000);
     EXPECT_EQ(StartRun(m), 0);
-    std::vector<velk::Warning> w = host().warnings();
+    std::vector<velk::Warning> w = host().log().warnings();
     ASSERT_EQ(w.size(), 3u);
     for (const velk::Warning& warning : w) EXPECT_EQ(warning.caption, "エラー");
     EXPECT_EQ(w[0].text, "チャンネルが複数ある場合は1チャンネル当たりのサンプリングレ－トを\r100μ秒以上になるように指定して下さい");
@@ -232,9 +232,9 @@ TEST_F(Analog, AFailedAllocationIsReported) {
     ASSERT_NE(m, nullptr);
     host().allocator().failNext("Vyttk17AD", 200);
     EXPECT_EQ(StartRun(m), 0);
-    ASSERT_EQ(host().warnings().size(), 1u);
-    EXPECT_EQ(host().warnings()[0].caption, "VYT-TK17");
-    EXPECT_EQ(host().warnings()[0].text, "バッファを確保できませんでした");
+    ASSERT_EQ(host().log().warnings().size(), 1u);
+    EXPECT_EQ(host().log().warnings()[0].caption, "VYT-TK17");
+    EXPECT_EQ(host().log().warnings()[0].text, "バッファを確保できませんでした");
     EXPECT_EQ(host().process(m), 1);
     StopRun(m);
 }
@@ -275,7 +275,7 @@ TEST_F(AnalogFailures, SetModeAndStartSamplingFailuresStopAndStillAnswerOne) {
         ASSERT_NE(m, nullptr);
         WatchStops();
         ASSERT_TRUE(Sim().InjectFault(op, 0, 1, 77));
-        host().clearEvents();
+        host().log().clearEvents();
         EXPECT_EQ(StartRun(m), 1);
         ExpectStoppedThenWarned("サンプリング開始に失敗しました\nエラーコード： 77", 0);
         EXPECT_EQ(host().allocator().liveCount("Vyttk17AD", 200), 1u) << "the buffer stays until the stop";
@@ -298,7 +298,7 @@ TEST_F(AnalogFailures, StatusAndDataFailuresStopAndAnswerZero) {
         ASSERT_EQ(host().process(m), 1);
         WatchStops();
         ASSERT_TRUE(Sim().InjectFault(c.first, 0, 1, 31));
-        host().clearEvents();
+        host().log().clearEvents();
         EXPECT_EQ(host().process(m), 0);
         ExpectStoppedThenWarned(c.second, 0);
         EXPECT_EQ(host().releasedBlocks(m, 0).size(), 1u);
@@ -318,7 +318,7 @@ TEST_F(AnalogFailures, ANotificationHandledInsideAWarningNestsCleanly) {
     ASSERT_EQ(StartRun(m), 1);
     ASSERT_TRUE(Sim().InjectFault("Tk17GetData", 0, 1, 31));
     ASSERT_TRUE(Sim().PostNotification(0, 1227));
-    host().clearEvents();
+    host().log().clearEvents();
     EXPECT_EQ(host().process(m), 0);
     EXPECT_EQ(Events(), (std::vector<std::string>{
                             "StopExperiment",
@@ -372,7 +372,7 @@ TEST_F(AnalogFailures, WarningBoxesNestWhenANotificationComesWhileOneIsOpen) {
     std::sort(texts.begin(), texts.end());
     EXPECT_EQ(texts, (std::vector<std::string>{"サンプリングデータ取り込みを失敗しました\nエラーコード： 31",
                                                "バッファオーバーフロー"}));
-    EXPECT_EQ(host().stopRequests(), 2);
+    EXPECT_EQ(host().log().stopRequests(), 2);
     StopRun(m);
     EXPECT_EQ(host().allocator().liveCount(), 0u);
 }
@@ -382,12 +382,12 @@ TEST_F(AnalogFailures, StatusBitsStopWithoutAMessageOfTheirOwn) {
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(StartRun(m), 1);
     ASSERT_TRUE(Sim().TriggerOverrun(0));
-    host().clearEvents();
+    host().log().clearEvents();
     EXPECT_EQ(host().process(m), 0);
     EXPECT_EQ(Events(), (std::vector<std::string>{"StopExperiment"}));
     host().setRunning(0);
     host().pump();  // the driver's 1228 arrives as a window message
-    EXPECT_EQ(host().warnings().back().text, "バッファオーバーラン");
+    EXPECT_EQ(host().log().warnings().back().text, "バッファオーバーラン");
     StopRun(m);
 }
 

@@ -80,16 +80,16 @@ TEST_F(DeviceSelection, OneCardServesOneModuleOfEachClass) {
     // A second analog module finds no free card: warning, and creation refused.
     ModuleRecord* second = CreateAnswering(kAnalog, [](HWND) {}, velk::NewModule(), 300);
     EXPECT_EQ(second, nullptr);
-    ASSERT_EQ(host().warnings().size(), 1u);
-    EXPECT_EQ(host().warnings()[0].caption, "エラー");
-    EXPECT_EQ(host().warnings()[0].text, "使えるデバイスがありません");
+    ASSERT_EQ(host().log().warnings().size(), 1u);
+    EXPECT_EQ(host().log().warnings()[0].caption, "エラー");
+    EXPECT_EQ(host().log().warnings()[0].text, "使えるデバイスがありません");
     // The digital classes still get the card.
     EXPECT_NE(CreateOnLine(kDigitalIn), nullptr);
     EXPECT_NE(CreateOnLine(kDigitalOut), nullptr);
     // Removing the analog module frees the card for the next one.
     EXPECT_TRUE(host().removeModule(analog));
     EXPECT_NE(CreateOnLine(kAnalog), nullptr);
-    EXPECT_EQ(host().warnings().size(), 1u);
+    EXPECT_EQ(host().log().warnings().size(), 1u);
 }
 
 TEST_F(DeviceSelection, DoubleClickEndsLikeOkAndEnterIsOk) {
@@ -112,7 +112,7 @@ TEST_F(DeviceSelection, EscCancelAndTheCloseBoxRefuseCreation) {
     EXPECT_EQ(CreateAnswering(kAnalog, [](HWND dialog) { velk::ui::clickButton(dialog, IDCANCEL); }), nullptr);
     // Nothing was claimed: the card is still free for the class.
     EXPECT_NE(CreateOnLine(kAnalog), nullptr);
-    EXPECT_TRUE(host().warnings().empty());
+    EXPECT_TRUE(host().log().warnings().empty());
 }
 
 TEST_F(DeviceSelection, ReselectingALineLeavesTheDetailsAlone) {
@@ -154,15 +154,15 @@ TEST_F(SlotBinding, DeviceCheckWarnsForAMissingCardAndReclaimsAPresentOne) {
     ModuleRecord* m = CreateOnLine(kAnalog);
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(host().callClass(m, 105), 1);
-    EXPECT_TRUE(host().warnings().empty());
+    EXPECT_TRUE(host().log().warnings().empty());
     SimApi sim = Sim();
     ASSERT_TRUE(sim.ok());
     sim.PullCard(0);
     host().pump();
-    std::vector<velk::Warning> warnings = host().warnings();
+    std::vector<velk::Warning> warnings = host().log().warnings();
     ASSERT_EQ(warnings.size(), 1u) << "the card-removed notification";
     EXPECT_EQ(host().callClass(m, 105), 0);
-    warnings = host().warnings();
+    warnings = host().log().warnings();
     ASSERT_EQ(warnings.size(), 2u);
     EXPECT_EQ(warnings[1].caption, "VYT-TK17 ERROR");
     EXPECT_EQ(warnings[1].text, "指定のソケット 0 にデバイスが存在しませんでした");
@@ -221,7 +221,7 @@ protected:
     // Posts `message` from the driver with the host's running flag at `running`.
     void Notify(uint32_t message, int32_t running) {
         host().setRunning(running);
-        host().clearEvents();
+        host().log().clearEvents();
         SimApi sim = Sim();
         ASSERT_TRUE(sim.ok());
         ASSERT_TRUE(sim.PostNotification(0, message));
@@ -262,14 +262,14 @@ TEST_F(Notifications, AnyLParamIsHandledByTheMessageNumberAlone) {
     for (uint16_t card : {0, 2}) {
         for (intptr_t lParam : kParams) {
             SCOPED_TRACE(std::to_string(card) + " " + std::to_string(lParam));
-            host().clearEvents();
+            host().log().clearEvents();
             host().setRunning(1);
             ASSERT_TRUE(sim.PostNotificationParam(card, 1227, lParam));
             ASSERT_TRUE(sim.PostNotificationParam(card, 1226, lParam));
             host().pump();
             host().setRunning(0);
             EXPECT_EQ(Events(), (std::vector<std::string>{"StopExperiment", "ShowWarning|VYT-TK17|バッファオーバーフロー"}));
-            host().clearEvents();
+            host().log().clearEvents();
             ASSERT_TRUE(sim.PostNotificationParam(card, 1224, lParam));
             host().pump();
             const std::string removed = "ShowWarning|VYT-TK17 警告|";

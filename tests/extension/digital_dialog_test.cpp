@@ -203,7 +203,7 @@ TEST_P(DigitalDialog, NoMemoryForTheWorkingCopyEndsTheDialogSilently) {
     const int32_t result = RunSetupExpectingNoDialog(m, GetParam().title);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(host().allocator().failedAllocations(), 1u);
-    EXPECT_TRUE(host().warnings().empty());
+    EXPECT_TRUE(host().log().warnings().empty());
     EXPECT_TRUE(Area(m) == before);
     EXPECT_TRUE(host().sizeChanges().empty());
 }

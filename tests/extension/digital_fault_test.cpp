@@ -21,7 +21,7 @@ protected:
     }
     std::vector<std::string> Warnings() {
         std::vector<std::string> texts;
-        for (const velk::Warning& w : host().warnings()) {
+        for (const velk::Warning& w : host().log().warnings()) {
             EXPECT_EQ(w.caption, "サンプリングエラー");
             texts.push_back(w.text);
         }
@@ -43,7 +43,7 @@ TEST_F(DigitalFaults, ReadsFailingForAWholeCallGiveOneWarningAndCompleteEveryBlo
     ASSERT_EQ(host().process(m), 1);
     EXPECT_EQ(Sim().CallCount("Tk17InPort", 0), 800) << "every sample is still a read of its own";
     EXPECT_EQ(Warnings(), (std::vector<std::string>{"LogSlot = 0\nChannel = 0\nErrCode = 100"}));
-    EXPECT_EQ(host().stopRequests(), 1);
+    EXPECT_EQ(host().log().stopRequests(), 1);
     for (uint32_t c = 0; c < 4; ++c) {
         std::vector<velk::ReleasedBlock> blocks = host().releasedBlocks(m, c);
         ASSERT_EQ(blocks.size(), 1u) << "channel " << c << ": the block is completed and released";
@@ -68,7 +68,7 @@ TEST_F(DigitalFaults, AReadThatSucceedsEndsTheEpisodeAndTheNextFailureIsShownAga
     ASSERT_EQ(host().process(m), 1);
     EXPECT_EQ(Warnings(), (std::vector<std::string>{"LogSlot = 0\nChannel = 0\nErrCode = 7",
                                                     "LogSlot = 0\nChannel = 1\nErrCode = 8"}));
-    EXPECT_EQ(host().stopRequests(), 2);
+    EXPECT_EQ(host().log().stopRequests(), 2);
     EXPECT_EQ(host().releasedBlocks(m, 1).size(), 1u);
 }
 
@@ -88,7 +88,7 @@ TEST_F(DigitalFaults, WritesFailingGiveOneWarningPerEpisodeAndTheBlocksGoBack) {
     EXPECT_EQ(Sim().CallCount("Tk17OutPort", 0), 100);
     EXPECT_EQ(Warnings(), (std::vector<std::string>{"データ出力に失敗しました\nエラーコード 5\nソケット番号 0\n",
                                                     "データ出力に失敗しました\nエラーコード 6\nソケット番号 0\n"}));
-    EXPECT_EQ(host().stopRequests(), 2);
+    EXPECT_EQ(host().log().stopRequests(), 2);
     EXPECT_EQ(host().inputReleases(m).size(), 2u) << "both blocks are given back";
     EXPECT_EQ(host().inputBlocksWaiting(m, 0), 0u);
     ASSERT_EQ(host().callClass(m, 107), 1);

@@ -199,7 +199,7 @@ TEST_F(Digital, AnUnusableSamplePeriodIsRefusedAtStart) {
         EXPECT_EQ(StartRun(m), 0) << period;
         host().setRunning(0);
     }
-    std::vector<velk::Warning> warnings = host().warnings();
+    std::vector<velk::Warning> warnings = host().log().warnings();
     ASSERT_EQ(warnings.size(), 4u);
     for (const velk::Warning& w : warnings) {
         EXPECT_EQ(w.caption, "エラー");
@@ -218,8 +218,8 @@ TEST_F(Digital, AFailedReadStopsTheExperimentAndTheBlockStillGoes) {
     ASSERT_EQ(Sim().InjectFault("Tk17InPort", 0, 5, 77), 1);  // channel 1's second read
     ASSERT_EQ(host().process(m), 1);
     Sim().ClearFaults();
-    EXPECT_TRUE(host().stopRequested());
-    std::vector<velk::Warning> warnings = host().warnings();
+    EXPECT_TRUE(host().log().stopRequested());
+    std::vector<velk::Warning> warnings = host().log().warnings();
     ASSERT_FALSE(warnings.empty());
     EXPECT_EQ(warnings[0].caption, "サンプリングエラー");
     EXPECT_EQ(warnings[0].text, "LogSlot = 0\nChannel = 1\nErrCode = 77");
@@ -321,8 +321,8 @@ TEST_F(Digital, AFailedWriteStopsTheExperimentAndTheRestIsStillWritten) {
     ASSERT_TRUE(host().pushInputBlock(m, 0, Block({5.0f, 5.0f, 5.0f})));
     ASSERT_EQ(host().process(m), 1);
     Sim().ClearFaults();
-    EXPECT_TRUE(host().stopRequested());
-    std::vector<velk::Warning> warnings = host().warnings();
+    EXPECT_TRUE(host().log().stopRequested());
+    std::vector<velk::Warning> warnings = host().log().warnings();
     ASSERT_FALSE(warnings.empty());
     EXPECT_EQ(warnings[0].caption, "サンプリングエラー");
     EXPECT_EQ(warnings[0].text, "データ出力に失敗しました\nエラーコード 55\nソケット番号 0\n");
@@ -336,9 +336,9 @@ TEST_F(Digital, NoMemoryForTheOutputBufferRefusesTheStart) {
     ASSERT_NE(m, nullptr);
     host().allocator().failNext("Vyttk17DOUT", 154);
     EXPECT_EQ(StartRun(m), 0);
-    ASSERT_EQ(host().warnings().size(), 1u);
-    EXPECT_EQ(host().warnings()[0].caption, "VYT-TK17 D-Out:エラー");
-    EXPECT_EQ(host().warnings()[0].text, "出力バッファ確保を失敗しました");
+    ASSERT_EQ(host().log().warnings().size(), 1u);
+    EXPECT_EQ(host().log().warnings()[0].caption, "VYT-TK17 D-Out:エラー");
+    EXPECT_EQ(host().log().warnings()[0].text, "出力バッファ確保を失敗しました");
     ASSERT_TRUE(host().pushInputBlock(m, 0, Block({5.0f})));
     EXPECT_EQ(host().process(m), 1) << "no buffer: nothing to write into";
     EXPECT_TRUE(PortBytes().empty());

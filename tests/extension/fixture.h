@@ -228,7 +228,7 @@ protected:
             how);
     }
 
-    std::vector<std::string> Events() { return host_->events(); }
+    std::vector<std::string> Events() { return host_->log().events(); }
 
     // A host on `cardConfig` with Velk's sample period and block size set, and an
     // analog input module with `channels` channels on its first listed card.
@@ -318,7 +318,7 @@ protected:
 
     // Position of the first event starting with `prefix`, or -1.
     int EventIndex(const std::string& prefix) {
-        std::vector<std::string> events = host_->events();
+        std::vector<std::string> events = host_->log().events();
         for (size_t i = 0; i < events.size(); ++i)
             if (events[i].compare(0, prefix.size(), prefix) == 0) return static_cast<int>(i);
         return -1;
@@ -330,9 +330,9 @@ protected:
         EXPECT_EQ(host_->allocator().liveCount(), 0u) << host_->allocator().liveReport();
         EXPECT_TRUE(host_->allocator().errors().empty());
         // Every misuse of Velk's records, blocks and calls the host noticed fails the test.
-        for (const std::string& e : host_->errors()) ADD_FAILURE() << "misuse of Velk: " << velk::cp932ToUtf8(e);
+        for (const std::string& e : host_->log().errors()) ADD_FAILURE() << "misuse of Velk: " << velk::cp932ToUtf8(e);
         EXPECT_EQ(host_->liveFontCount(), 0u);
-        EXPECT_TRUE(host_->unexpectedCalls().empty());
+        EXPECT_TRUE(host_->log().unexpectedCalls().empty());
         host_.reset();
         EXPECT_EQ(GetModuleHandleA("vyttk17.dll"), nullptr) << "the driver must be unloaded at finish";
     }

@@ -45,7 +45,7 @@ TEST_P(IncompleteDriver, IsRejectedAndUnloadedAtSetup) {
     EXPECT_TRUE(host().menuEntries().empty());
     EXPECT_EQ(GetMenuItemCount(host().mainMenu()), 5) << "no popup inserted";
     EXPECT_EQ(GetModuleHandleA("vyttk17.dll"), nullptr) << "the refused driver is unloaded at once";
-    EXPECT_TRUE(host().warnings().empty());
+    EXPECT_TRUE(host().log().warnings().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(EachOperation, IncompleteDriver, ::testing::ValuesIn(kOperations),

@@ -85,7 +85,7 @@ TEST_F(PortLock, InputAndOutputProcessingOnTwoThreadsNeverMeetInTheDriver) {
     EXPECT_LT(output.readsBefore, static_cast<int32_t>(kBlock))
         << "the output thread began only after the input module's reads";
     EXPECT_EQ(sim.PortOverlaps(0), 0) << "port calls met inside the driver";
-    EXPECT_TRUE(host().warnings().empty());
+    EXPECT_TRUE(host().log().warnings().empty());
 
     ASSERT_EQ(host().callClass(dout, 107), 1);
     ASSERT_EQ(host().callClass(din, 107), 1);

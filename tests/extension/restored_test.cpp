@@ -136,7 +136,7 @@ TEST_F(Restored, ANegativeRangeIsRunAsFiveVolts) {
     const int32_t range = -1;
     memcpy(Bytes(m) + 200, &range, 4);
     ASSERT_EQ(StartRun(m), 1);
-    EXPECT_TRUE(host().warnings().empty()) << velk::cp932ToUtf8(host().warnings()[0].text);
+    EXPECT_TRUE(host().log().warnings().empty()) << velk::cp932ToUtf8(host().log().warnings()[0].text);
     Tk17Mode mode;
     ASSERT_TRUE(Sim().GetMode(0, &mode));
     EXPECT_EQ(mode.range, 1) << "the card is given a range it knows";
@@ -151,9 +151,9 @@ TEST_F(Restored, AnAnalogChannelCountBeyondTheCardIsRefusedAtStart) {
     ModuleRecord* m = CreateOnLine(kAnalog, 0, how);
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(StartRun(m), 0);
-    ASSERT_EQ(host().warnings().size(), 1u);
-    EXPECT_EQ(host().warnings()[0].caption, "エラー");
-    EXPECT_EQ(host().warnings()[0].text, "チャンネル数 12 は使えません (1～8)");
+    ASSERT_EQ(host().log().warnings().size(), 1u);
+    EXPECT_EQ(host().log().warnings()[0].caption, "エラー");
+    EXPECT_EQ(host().log().warnings()[0].text, "チャンネル数 12 は使えません (1～8)");
     EXPECT_EQ(host().allocator().liveCount("Vyttk17AD"), 0u);
     EXPECT_EQ(host().process(m), 1);
     StopRun(m);

@@ -89,7 +89,7 @@ TEST_F(SocketCell, EveryCallAfterTheScanNamesTheSocket) {
     for (ModuleRecord* m : {analog, in, out}) ASSERT_EQ(host().process(m), 1);
     for (ModuleRecord* m : {analog, in, out}) ASSERT_EQ(host().callClass(m, 107), 1);
     host().setRunning(0);
-    EXPECT_TRUE(host().warnings().empty());
+    EXPECT_TRUE(host().log().warnings().empty());
 
     for (const char* op : {"Tk17SetMode", "Tk17StartSampling", "Tk17GetSamplingStatus", "Tk17GetData",
                            "Tk17StopSampling", "Tk17OutPort"})
@@ -140,7 +140,7 @@ TEST_F(SocketCell, FailuresFetchTheSocketsLastError) {
     ASSERT_EQ(host().callClass(analog, 107), 1);
     ASSERT_EQ(host().callClass(out, 107), 1);
     host().setRunning(0);
-    std::vector<velk::Warning> warnings = host().warnings();
+    std::vector<velk::Warning> warnings = host().log().warnings();
     ASSERT_EQ(warnings.size(), 2u);
     EXPECT_EQ(warnings[0].text, "サンプリングデータ取り込みを失敗しました\nエラーコード： 70");
     EXPECT_EQ(warnings[1].text, "データ出力に失敗しました\nエラーコード 72\nソケット番号 2\n");

@@ -34,7 +34,7 @@ protected:
         return CreateOnLine(classId, GetParam(), how);
     }
     std::string LastWarning() {
-        std::vector<velk::Warning> w = host().warnings();
+        std::vector<velk::Warning> w = host().log().warnings();
         return w.empty() ? std::string() : w.back().text;
     }
     void TearDown() override {
@@ -72,7 +72,7 @@ TEST_P(SocketErrors, AnalogFailuresShowTheSocketsCode) {
         ASSERT_TRUE(sim.ClearFaults());
         StopRun(m);
     }
-    EXPECT_EQ(host().warnings().size(), 4u);
+    EXPECT_EQ(host().log().warnings().size(), 4u);
     EXPECT_EQ(SocketsCalled(sim, "Tk17GetLastError"), std::vector<int>{s});
 }
 

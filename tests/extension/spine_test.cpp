@@ -150,7 +150,7 @@ TEST_F(Spine, MenuEntry4990ShowsTheSetupMessageBox) {
         EXPECT_EQ(host().chooseMenuEntry(4990), IDOK);
     }
     EXPECT_EQ(boxText, "Do here some setup functions!");
-    EXPECT_TRUE(host().warnings().empty());
+    EXPECT_TRUE(host().log().warnings().empty());
 }
 
 TEST_F(Spine, ClassRecordsWordByWord) {

@@ -32,10 +32,10 @@ TEST_F(StatusWord, BitsBesideOverflowAndOverrunLeaveTheRunGoing) {
     for (uint32_t bits : kBits) {
         SCOPED_TRACE(bits);
         ASSERT_TRUE(Sim().SetStatusBits(0, bits));
-        host().clearEvents();
+        host().log().clearEvents();
         EXPECT_EQ(host().process(m), 1);
         EXPECT_EQ(EventIndex("StopExperiment"), -1);
-        EXPECT_TRUE(host().warnings().empty());
+        EXPECT_TRUE(host().log().warnings().empty());
         EXPECT_EQ(host().releasedBlocks(m, 0).size(), ++blocks) << "the read goes on";
     }
     StopRun(m);
@@ -50,12 +50,12 @@ TEST_F(StatusWord, EitherOfTheTwoBitsStopsWithoutAMessage) {
         SCOPED_TRACE(bits);
         ASSERT_TRUE(Sim().SetStatusBits(0, bits));
         const int32_t reads = Reads();
-        host().clearEvents();
+        host().log().clearEvents();
         EXPECT_EQ(host().process(m), 0);
         EXPECT_EQ(Events(), (std::vector<std::string>{"StopExperiment"}));
         EXPECT_EQ(Reads(), reads) << "nothing is read";
     }
-    EXPECT_TRUE(host().warnings().empty());
+    EXPECT_TRUE(host().log().warnings().empty());
     EXPECT_TRUE(host().releasedBlocks(m, 0).empty());
     StopRun(m);
 }
@@ -76,7 +76,7 @@ TEST_F(StatusWord, CountsFromTheTopHalfAreEnoughForARead) {
         const int32_t polls = Polls();
         EXPECT_EQ(host().process(m), 1);
         EXPECT_EQ(Polls(), polls + 1) << "one poll is enough";
-        EXPECT_TRUE(host().warnings().empty());
+        EXPECT_TRUE(host().log().warnings().empty());
         ASSERT_EQ(host().releasedBlocks(m, 1).size(), ++blocks);
         const velk::ReleasedBlock b = host().releasedBlocks(m, 1).back();
         for (uint32_t j = 0; j < 10; ++j) ASSERT_EQ(b.samples[j], Volts(1000 + (blocks - 1) * 10 + j, 0)) << j;
@@ -86,10 +86,10 @@ TEST_F(StatusWord, CountsFromTheTopHalfAreEnoughForARead) {
     // the armed fault ends the call.
     ASSERT_TRUE(Sim().SetAvailable(0, 19));
     ASSERT_TRUE(Sim().InjectFault("Tk17GetSamplingStatus", 0, 2, 55));
-    host().clearEvents();
+    host().log().clearEvents();
     EXPECT_EQ(host().process(m), 0);
-    ASSERT_EQ(host().warnings().size(), 1u);
-    EXPECT_EQ(host().warnings()[0].text, "サンプリング状態の取得に失敗しました\nエラーコード： 55");
+    ASSERT_EQ(host().log().warnings().size(), 1u);
+    EXPECT_EQ(host().log().warnings()[0].text, "サンプリング状態の取得に失敗しました\nエラーコード： 55");
     StopRun(m);
 }
 

@@ -44,7 +44,7 @@ TEST_F(SteppedClock, ThePollingLoopReadsAsSoonAsAFullReadIsConverted) {
         EXPECT_DOUBLE_EQ(b.startTime, (call - 1) * 0.010);
         for (uint32_t j = 0; j < 10; ++j) ASSERT_EQ(b.samples[j], ScanVolts((call - 1) * 10 + j)) << j;
     }
-    EXPECT_TRUE(host().warnings().empty());
+    EXPECT_TRUE(host().log().warnings().empty());
     StopRun(m);
 }
 
@@ -73,7 +73,7 @@ TEST_F(SteppedClock, DecimationWaitsForEveryScanOfTheRead) {
                 ASSERT_EQ(b.samples[j], ScanVolts(1000 * c + 200 * (call - 1) + 50 * j)) << c << " " << j;
         }
     }
-    EXPECT_TRUE(host().warnings().empty());
+    EXPECT_TRUE(host().log().warnings().empty());
     StopRun(m);
 }
 
@@ -140,7 +140,7 @@ TEST_F(SteppedClock, AReadWaitsUntilTheCardHasConvertedItsSamples) {
     EXPECT_EQ(Sim().CallCount("Tk17GetData", 0), 1);
     ASSERT_EQ(host().releasedBlocks(m, 0).size(), 1u);
     for (uint32_t j = 0; j < 10; ++j) EXPECT_EQ(host().releasedBlocks(m, 0)[0].samples[j], ScanVolts(j)) << j;
-    EXPECT_TRUE(host().warnings().empty());
+    EXPECT_TRUE(host().log().warnings().empty());
     StopRun(m);
 }
 
@@ -153,14 +153,14 @@ TEST_F(SteppedClock, ACardLeftBehindOverflowsAndTheRunStops) {
     ASSERT_TRUE(Sim().SetPollTime(0, 0));
     ASSERT_EQ(StartRun(m), 1);
     ASSERT_TRUE(Sim().AdvanceClock(0, 131073000));
-    host().clearEvents();
+    host().log().clearEvents();
     EXPECT_EQ(host().process(m), 0);
     EXPECT_EQ(Events(), (std::vector<std::string>{"StopExperiment"}));
     EXPECT_EQ(Reads(), 0);
     host().setRunning(0);
     host().pump();
-    ASSERT_FALSE(host().warnings().empty());
-    EXPECT_EQ(host().warnings().back().text, "バッファオーバーフロー");
+    ASSERT_FALSE(host().log().warnings().empty());
+    EXPECT_EQ(host().log().warnings().back().text, "バッファオーバーフロー");
     StopRun(m);
 }
 

@@ -21,8 +21,8 @@ TEST_F(SuccessValue, ACreateAnsweringTwoOpensNoCardAtTheScan) {
                                                         "Tk17Create 2 1224 0 -> 2", "Tk17Create 3 1224 0 -> 0"}))
         << "no resource read and no close after a create that did not answer 1";
     EXPECT_EQ(CreateAnswering(kAnalog, [](HWND) {}, velk::NewModule(), 300), nullptr);
-    ASSERT_EQ(host().warnings().size(), 1u);
-    EXPECT_EQ(host().warnings()[0].text, "使えるデバイスがありません");
+    ASSERT_EQ(host().log().warnings().size(), 1u);
+    EXPECT_EQ(host().log().warnings()[0].text, "使えるデバイスがありません");
 }
 
 TEST_F(SuccessValue, AResourceReadAnsweringTwoFailsTheScanAndClosesTheCard) {
@@ -36,7 +36,7 @@ TEST_F(SuccessValue, AResourceReadAnsweringTwoFailsTheScanAndClosesTheCard) {
                                         "Tk17Create 3 1224 0 -> 0"}));
     EXPECT_FALSE(sim.IsOpen(0));
     EXPECT_EQ(CreateAnswering(kDigitalIn, [](HWND) {}, velk::NewModule(), 300), nullptr);
-    EXPECT_EQ(host().warnings().size(), 1u);
+    EXPECT_EQ(host().log().warnings().size(), 1u);
 }
 
 // Every call after the scan with the same success value: the device check, set-mode,
@@ -79,8 +79,8 @@ TEST_P(AnyNonZeroValue, CountsAsSuccessEverywhereAfterTheScan) {
     for (ModuleRecord* m : {analog, in, out}) EXPECT_EQ(host().callClass(m, 107), 1);
     host().setRunning(0);
 
-    EXPECT_TRUE(host().warnings().empty()) << velk::cp932ToUtf8(host().warnings()[0].text);
-    EXPECT_EQ(host().stopRequests(), 0);
+    EXPECT_TRUE(host().log().warnings().empty()) << velk::cp932ToUtf8(host().log().warnings()[0].text);
+    EXPECT_EQ(host().log().stopRequests(), 0);
     EXPECT_EQ(sim.CallCount("Tk17GetLastError", -1), 0) << "no call was taken for a failure";
     // Each operation was called on socket 0 and answered the value.
     const std::string answered = " -> " + std::to_string(value);

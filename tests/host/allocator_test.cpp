@@ -172,7 +172,7 @@ TEST_F(HostTest, NewMemAllocAndFreeReachTheHostAllocatorAndEventLog) {
     EXPECT_EQ(alloc(64, "Vyttk17AD", 200), nullptr);
     EXPECT_EQ(host.allocator().liveCount(), 0u);
 
-    const auto events = host.events();
+    const auto events = host.log().events();
     const std::vector<std::string> expected = {"Alloc|Vyttk17AD|200", "Free|Vyttk17AD|235", "BadFree|Vyttk17AD|235",
                                                "AllocFailed|Vyttk17AD|200"};
     std::vector<std::string> allocEvents;
@@ -180,7 +180,7 @@ TEST_F(HostTest, NewMemAllocAndFreeReachTheHostAllocatorAndEventLog) {
         if (e.find("Alloc") != std::string::npos || e.find("Free") != std::string::npos) allocEvents.push_back(e);
     EXPECT_EQ(allocEvents, expected);
     // The double free shows among the host's errors too.
-    const auto errors = host.errors();
+    const auto errors = host.log().errors();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_TRUE(contains(errors[0], "double free")) << errors[0];
 }

@@ -48,7 +48,7 @@ protected:
         return getOut(channel);
     }
     bool hasError(const std::string& part) const {
-        for (const auto& e : host->errors())
+        for (const auto& e : host->log().errors())
             if (e.find(part) != std::string::npos) return true;
         return false;
     }
@@ -75,7 +75,7 @@ TEST_F(Blocks, CurrentBlockStaysUntilReleasedAndStartsUnwritten) {
     EXPECT_EQ(b->sampleCount, 0xFFFF);
     EXPECT_TRUE(std::isnan(sample(b, 3)));
     EXPECT_EQ(releaseOut(source->outputChannels[0], "TestSrc", 1), 1);
-    EXPECT_TRUE(host->errors().empty());
+    EXPECT_TRUE(host->log().errors().empty());
 }
 
 TEST_F(Blocks, ReleasedBlocksAreObservedPerChannel) {
@@ -97,7 +97,7 @@ TEST_F(Blocks, ReleasedBlocksAreObservedPerChannel) {
     EXPECT_EQ(ch1[0].sequence, 2u);
     EXPECT_EQ(ch0[1].sequence, 3u);
     EXPECT_EQ(host->releaseCount(), 4u);
-    EXPECT_TRUE(host->errors().empty());
+    EXPECT_TRUE(host->log().errors().empty());
 }
 
 TEST_F(Blocks, WithoutConsumersABlockReturnsToThePoolAtOnce) {
@@ -134,7 +134,7 @@ TEST_F(Blocks, ConnectedInputGetsTheReleasedBlockInOrder) {
     EXPECT_EQ(rel[0].channel, 0u);
     EXPECT_EQ(rel[0].tag, "Vyttk17DOUT");
     EXPECT_EQ(rel[0].line, 336);
-    EXPECT_TRUE(host->errors().empty());
+    EXPECT_TRUE(host->log().errors().empty());
 }
 
 TEST_F(Blocks, FullPoolIsBackPressureUntilAConsumerGivesABlockBack) {
@@ -217,7 +217,7 @@ TEST_F(Blocks, PushedInputBlocksCarryWhatWasGiven) {
     EXPECT_EQ(b->sampleCount, 0);
     releaseIn(sink, 1, "x", 1);
     EXPECT_FALSE(host->pushInputBlock(sink, 16, c));
-    EXPECT_TRUE(host->errors().empty());
+    EXPECT_TRUE(host->log().errors().empty());
 }
 
 TEST_F(Blocks, ReleaseWithoutABlockOrOfUnknownChannelsIsAnError) {
@@ -265,7 +265,7 @@ TEST_F(Blocks, NewBlocksFollowTheBlockSize) {
     const auto rel = host->releasedBlocks(source, 0);
     ASSERT_EQ(rel.size(), 2u);
     EXPECT_EQ(rel[1].samples.size(), 300u);
-    EXPECT_TRUE(host->errors().empty());  // no sample landed past the end
+    EXPECT_TRUE(host->log().errors().empty());  // no sample landed past the end
 }
 
 TEST_F(Blocks, RemovingASourceTakesItsBlocksOutOfOtherQueues) {
@@ -289,7 +289,7 @@ TEST_F(Blocks, AskingWithoutClearingTheOutputMarkIsReported) {
     DataBlock* b = ask(source->outputChannels[0]);
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(source->outputChannels[0]->outputMark, velk::kHandedOutMark);
-    EXPECT_TRUE(host->errors().empty());
+    EXPECT_TRUE(host->log().errors().empty());
     EXPECT_EQ(getOut(source->outputChannels[0]), b);
     EXPECT_TRUE(hasError("GetCurrentOutputBlock on output channel 0 of module 1 with outputMark 1 not cleared first"));
 }

@@ -42,18 +42,18 @@ TEST_F(HostTest, WarningsAreRecordedAsGivenAndHookedInsideTheCall) {
     std::vector<std::string> seenAtHook;
     host.setWarningHook([&](const velk::Warning& w) {
         seenAtHook.push_back(w.caption + "/" + w.text);
-        EXPECT_EQ(host.warnings().size(), seenAtHook.size());  // already recorded
+        EXPECT_EQ(host.log().warnings().size(), seenAtHook.size());  // already recorded
     });
     auto warn = hosttest::velkFunction<ShowWarningFn>(host, "ShowWarning");
     warn("VYT-TK17 警告", "カードを抜かないでください\n継続");
     warn("エラー", "");
-    const auto w = host.warnings();
+    const auto w = host.log().warnings();
     ASSERT_EQ(w.size(), 2u);
     EXPECT_EQ(w[0].caption, "VYT-TK17 \x8C\x78\x8D\x90");
     EXPECT_EQ(w[0].text, "カードを抜かないでください\n継続");
     EXPECT_EQ(w[1].caption, "エラー");
     EXPECT_EQ(seenAtHook.size(), 2u);
-    const auto events = host.events();
+    const auto events = host.log().events();
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[1], std::string("ShowWarning|エラー|"));
 }
@@ -61,21 +61,21 @@ TEST_F(HostTest, WarningsAreRecordedAsGivenAndHookedInsideTheCall) {
 TEST_F(HostTest, StopExperimentSetsTheStopRequestAndRunsTheHookFirst) {
     Host host(hosttest::quietOptions());
     std::vector<std::string> eventsAtStop;
-    host.setStopHook([&] { eventsAtStop = host.events(); });
+    host.setStopHook([&] { eventsAtStop = host.log().events(); });
     auto stop = hosttest::velkFunction<StopExperimentFn>(host, "StopExperiment");
     auto warn = hosttest::velkFunction<ShowWarningFn>(host, "ShowWarning");
-    EXPECT_FALSE(host.stopRequested());
+    EXPECT_FALSE(host.log().stopRequested());
     stop();
     warn("VYT-TK17", "バッファオーバーラン");
-    EXPECT_TRUE(host.stopRequested());
-    EXPECT_EQ(host.stopRequests(), 1);
+    EXPECT_TRUE(host.log().stopRequested());
+    EXPECT_EQ(host.log().stopRequests(), 1);
     EXPECT_EQ(eventsAtStop, std::vector<std::string>{"StopExperiment"});
-    EXPECT_EQ(host.events(),
+    EXPECT_EQ(host.log().events(),
               (std::vector<std::string>{"StopExperiment", "ShowWarning|VYT-TK17|バッファオーバーラン"}));
-    host.clearStopRequest();
-    EXPECT_FALSE(host.stopRequested());
+    host.log().clearStopRequest();
+    EXPECT_FALSE(host.log().stopRequested());
     stop();
-    EXPECT_EQ(host.stopRequests(), 2);
+    EXPECT_EQ(host.log().stopRequests(), 2);
 }
 
 TEST_F(HostTest, StackedFontsAreRealAndCounted) {
@@ -103,7 +103,7 @@ TEST_F(HostTest, StackedFontsAreRealAndCounted) {
     EXPECT_EQ(destroy(stock), 0);
     EXPECT_EQ(create(nullptr), nullptr);
     EXPECT_EQ(host.liveFontCount(), 1u);
-    EXPECT_EQ(host.errors().size(), 3u);
+    EXPECT_EQ(host.log().errors().size(), 3u);
     // A font the extension never deleted still counts after teardown.
     host.finish();
     EXPECT_EQ(host.liveFontCount(), 1u);
@@ -132,9 +132,9 @@ TEST_F(HostTest, DefineDllModuleIsCountedAndLogged) {
     auto define = hosttest::velkFunction<DefineDllModuleFn>(host, "DefineDllModule");
     EXPECT_EQ(define(), 1);
     EXPECT_EQ(host.defineModuleCalls(), 1);
-    EXPECT_EQ(host.events(), std::vector<std::string>{"DefineDllModule"});
-    host.clearEvents();
-    EXPECT_TRUE(host.events().empty());
+    EXPECT_EQ(host.log().events(), std::vector<std::string>{"DefineDllModule"});
+    host.log().clearEvents();
+    EXPECT_TRUE(host.log().events().empty());
 }
 
 TEST_F(HostTest, CommandLineHostPrintsWarningsAsUtf8) {
@@ -181,5 +181,5 @@ TEST_F(HostTest, WindowedHostShowsWarningsInAMessageBox) {
     EXPECT_TRUE(op.join()) << op.report();
     EXPECT_EQ(owner, host.mainWindow());
     EXPECT_EQ(text, "データ出力に失敗しました");
-    EXPECT_EQ(host.warnings().size(), 1u);
+    EXPECT_EQ(host.log().warnings().size(), 1u);
 }

@@ -99,7 +99,7 @@ TEST_F(HostTest, AWindowLeftBehindAtFinishIsAMisuseButTheNotificationWindowIsNot
     ASSERT_TRUE(notify && left);
     host.finish();
     EXPECT_FALSE(IsWindow(left));
-    EXPECT_EQ(host.errors(), (std::vector<std::string>{"a window of class \"Static\" was left behind at finish"}));
+    EXPECT_EQ(host.log().errors(), (std::vector<std::string>{"a window of class \"Static\" was left behind at finish"}));
     UnregisterClassA("TK17GETMSG", GetModuleHandleA(nullptr));
 }
 
@@ -155,7 +155,7 @@ TEST_F(HostTest, ExtensionFindsItsDriverInTheDriverFolder) {
     EXPECT_EQ(GetModuleHandleA("host_fake_drv.dll"), nullptr);
     EXPECT_TRUE(registerNotifyClass());
     UnregisterClassA("TK17GETMSG", GetModuleHandleA(nullptr));
-    EXPECT_TRUE(host.errors().empty()) << host.errors().front();
+    EXPECT_TRUE(host.log().errors().empty()) << host.log().errors().front();
 }
 
 TEST_F(HostTest, EmptyDriverFolderLeavesTheExtensionWithoutDriver) {

@@ -159,10 +159,10 @@ TEST_F(HostTest, FunctionsWithoutImplementationRecordAnUnexpectedCall) {
     glVarGet();
     fft();
     glVarGet();
-    EXPECT_EQ(host.unexpectedCalls(), (std::vector<std::string>{"GlVar_Get", "do_fft", "GlVar_Get"}));
-    const auto errors = host.errors();
+    EXPECT_EQ(host.log().unexpectedCalls(), (std::vector<std::string>{"GlVar_Get", "do_fft", "GlVar_Get"}));
+    const auto errors = host.log().errors();
     EXPECT_NE(std::find(errors.begin(), errors.end(), "unexpected call to do_fft"), errors.end());
-    const auto events = host.events();
+    const auto events = host.log().events();
     EXPECT_NE(std::find(events.begin(), events.end(), "Unexpected|GlVar_Get"), events.end());
 }
 

@@ -94,7 +94,7 @@ TEST_F(HostTest, ClassAskingForAreasBeyondThirtyTwoBitsGetsNoModule) {
     EXPECT_EQ(host.createModule("TEST:HUGECHAN"), nullptr);
     EXPECT_TRUE(host.modules().empty());
     EXPECT_TRUE(TestClass::get().calls.empty()) << "no create code for a module that got no areas";
-    const auto errors = host.errors();
+    const auto errors = host.log().errors();
     ASSERT_EQ(errors.size(), 2u);
     EXPECT_NE(errors[0].find("TEST:HUGEPRIV asks for 4294967295 bytes of private data"), std::string::npos) << errors[0];
     EXPECT_NE(errors[1].find("4294967289 bytes per channel state record"), std::string::npos) << errors[1];
@@ -160,7 +160,7 @@ TEST_F(HostTest, WritingPastTheModulesAreasIsReportedAtRemoval) {
     static_cast<unsigned char*>(m->privateData)[TestClass::kPrivateSize] = 1;
     reinterpret_cast<unsigned char*>(m->channelData[3])[TestClass::kChannelSize + 2] = 1;
     host.removeModule(m);
-    const auto errors = host.errors();
+    const auto errors = host.log().errors();
     ASSERT_EQ(errors.size(), 2u);
     EXPECT_NE(errors[0].find("past its private data area of 40 bytes"), std::string::npos) << errors[0];
     EXPECT_NE(errors[1].find("channel state record 3"), std::string::npos) << errors[1];
@@ -203,7 +203,7 @@ TEST_F(HostTest, ARestoredModuleGetsItsSavedBytesWithoutTheCreateCode) {
     EXPECT_EQ(why, "the extension registered no class TEST:NONE");
     EXPECT_EQ(host.modules(), std::vector<ModuleRecord*>{m});
     EXPECT_EQ(host.privateArea(nullptr), "");
-    EXPECT_TRUE(host.errors().empty());
+    EXPECT_TRUE(host.log().errors().empty());
 }
 
 TEST_F(HostTest, ChangeModuleSizeSetsCountsUpToSixteen) {
@@ -224,7 +224,7 @@ TEST_F(HostTest, ChangeModuleSizeSetsCountsUpToSixteen) {
     EXPECT_EQ(sc[0].outputCount, 8u);
     EXPECT_FALSE(sc[2].accepted);
     EXPECT_EQ(sc[2].inputCount, 17u);
-    EXPECT_TRUE(host.errors().empty());
+    EXPECT_TRUE(host.log().errors().empty());
 }
 
 TEST_F(HostTest, PerformDefaultActionIsRecordedAndAnswersTheConfiguredResult) {
@@ -242,7 +242,7 @@ TEST_F(HostTest, PerformDefaultActionIsRecordedAndAnswersTheConfiguredResult) {
     EXPECT_EQ(calls[0].code, 108u);
     EXPECT_EQ(calls[0].value1, 3);
     EXPECT_EQ(calls[0].value2, -4);
-    const auto events = host.events();
+    const auto events = host.log().events();
     EXPECT_NE(std::find(events.begin(), events.end(), "PerformDefaultAction|108|3|-4"), events.end());
 }
 

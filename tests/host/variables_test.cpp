@@ -106,7 +106,7 @@ TEST_F(HostTest, LinksAreRecordedInOrderInLinksAndEventLog) {
     EXPECT_EQ(links[0].size, 8u);
     EXPECT_EQ(links[6].name, "BBoxModul");
     EXPECT_EQ(links[6].storage, &s.bbox);
-    const auto events = host.events();
+    const auto events = host.log().events();
     ASSERT_GE(events.size(), 7u);
     EXPECT_EQ(events[0], "DefineDllVariable|fGlobalMilliSecondsPerSample|8|1");
     EXPECT_EQ(events[6], "DefineDllVariable|BBoxModul|4|1");
@@ -119,10 +119,10 @@ TEST_F(HostTest, AWriteIntoALinkedVariableIsAMisuse) {
     Storage s;
     linkAll(host, s);
     host.setRunning(1);
-    EXPECT_TRUE(host.errors().empty());
+    EXPECT_TRUE(host.log().errors().empty());
     s.blockSize = 7;
     s.paused = 1;
     host.setRunning(0);
-    EXPECT_EQ(host.errors(), (std::vector<std::string>{"the extension wrote into Velk's linked variable uiGlobalBlockSize",
+    EXPECT_EQ(host.log().errors(), (std::vector<std::string>{"the extension wrote into Velk's linked variable uiGlobalBlockSize",
                                                         "the extension wrote into Velk's linked variable bExperimentIsPaused"}));
 }

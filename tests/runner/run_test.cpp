@@ -244,8 +244,8 @@ TEST_F(RunnerTest, ASecondModuleOfAClassFindsTheCardTaken) {
     EXPECT_EQ(E().error().rfind("test.vws:5: module b: no free card in socket 0 for class analog_in", 0), 0u)
         << E().error();
     EXPECT_NE(E().error().find("(module a uses that card)"), std::string::npos) << "a took the first card offered";
-    ASSERT_FALSE(E().host().warnings().empty());
-    EXPECT_EQ(E().host().warnings().back().text, "使えるデバイスがありません");
+    ASSERT_FALSE(E().host().log().warnings().empty());
+    EXPECT_EQ(E().host().log().warnings().back().text, "使えるデバイスがありません");
 }
 
 
@@ -413,7 +413,7 @@ TEST_F(RunnerTest, ProcessingCallsAfterAFailedStartDoNotPollTheCardThatDidNotSta
     EXPECT_EQ(Stats("ai0", 0).blocks, 3u);
     EXPECT_EQ(Stats("ai1", 0).blocks, 0u);
     EXPECT_EQ(Sim().IsSampling(0), 0) << "code 107 came after the late rounds";
-    EXPECT_TRUE(E().host().errors().empty()) << E().host().errors().front();
+    EXPECT_TRUE(E().host().log().errors().empty()) << E().host().log().errors().front();
 }
 
 // A read that failed stopped the experiment in the middle of a round: the modules
@@ -434,7 +434,7 @@ TEST_F(RunnerTest, ProcessingCallsAfterAFailedReadFinishTheRound) {
     EXPECT_EQ(E().host().processCalls(E().module("ai1")), 3u)
         << "ai1 was processed in the round of the failed read and in the late round";
     EXPECT_EQ(Stats("ai1", 0).blocks, 3u);
-    EXPECT_TRUE(E().host().errors().empty()) << E().host().errors().front();
+    EXPECT_TRUE(E().host().log().errors().empty()) << E().host().log().errors().front();
     EXPECT_EQ(E().host().allocator().liveCount(), 0u) << "the sample buffer was given back at code 107";
 }
 

@@ -112,8 +112,8 @@ protected:
             return;
         }
         EXPECT_EQ(exp_->liveAllocationsAfterFinish(), 0u) << exp_->host().allocator().liveReport();
-        EXPECT_TRUE(exp_->host().errors().empty()) << (exp_->host().errors().empty() ? "" : exp_->host().errors()[0]);
-        EXPECT_TRUE(exp_->host().unexpectedCalls().empty());
+        EXPECT_TRUE(exp_->host().log().errors().empty()) << (exp_->host().log().errors().empty() ? "" : exp_->host().log().errors()[0]);
+        EXPECT_TRUE(exp_->host().log().unexpectedCalls().empty());
         exp_.reset();
         EXPECT_EQ(GetModuleHandleA("vyttk17.dll"), nullptr);
     }

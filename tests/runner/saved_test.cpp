@@ -285,7 +285,7 @@ TEST_F(SavedTest, SocketsWithoutACardAreReportedByTheDeviceCheck) {
     EXPECT_EQ(E().moduleRun("ai")->deviceCheck, 0);
     EXPECT_EQ(E().moduleRun("din")->deviceCheck, 1);
     EXPECT_EQ(E().moduleRun("dout")->deviceCheck, 0);
-    std::vector<velk::Warning> w = E().host().warnings();
+    std::vector<velk::Warning> w = E().host().log().warnings();
     ASSERT_EQ(w.size(), 2u);
     EXPECT_EQ(w[0].caption, "VYT-TK17 ERROR");
     EXPECT_EQ(w[0].text, "指定のソケット 7 にデバイスが存在しませんでした");

@@ -172,7 +172,7 @@ TEST_F(RunnerTest, AnalogKeysCannotReachADigitalDialog) {
 
 TEST_F(RunnerTest, AModuleWithoutSettingsNeverOpensTheSetupDialog) {
     ASSERT_TRUE(Build("[module ai]\nclass = analog_in\n[card 0]\nclock = virtual\n"));
-    for (const std::string& e : E().host().events())
+    for (const std::string& e : E().host().log().events())
         EXPECT_EQ(e.find("Tk17CtlDlg"), std::string::npos) << e;
 }
 

@@ -43,7 +43,7 @@ int runSetup(Host& host, const CommandLine& line, std::ostream& out) {
     out << "FinishVelkDLL: " << host.finishExtension() << "\n";
     out << "live allocations: " << host.allocator().liveCount() << "\n";
     out << cp932ToUtf8(host.allocator().liveReport());
-    for (const std::string& e : host.errors()) out << "error: " << cp932ToUtf8(e) << "\n";
+    for (const std::string& e : host.log().errors()) out << "error: " << cp932ToUtf8(e) << "\n";
     return result == 1 ? 0 : 1;
 }
 

@@ -137,7 +137,7 @@ int runWorksheet(const std::string& path, const HostOptions& options, const RunO
         e.finish();
         out << "live allocations after finish: " << e.liveAllocationsAfterFinish() << "\n";
         if (e.hasHost())
-            for (const std::string& err : e.host().errors()) out << "host error: " << cp932ToUtf8(err) << "\n";
+            for (const std::string& err : e.host().log().errors()) out << "host error: " << cp932ToUtf8(err) << "\n";
         out.flush();
     };
     SaveRequest save;

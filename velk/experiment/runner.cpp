@@ -257,12 +257,12 @@ double Experiment::deliveredTime() const {
 }
 
 void Experiment::collectWarnings() {
-    if (host_) report_.warnings = host_->warnings();
+    if (host_) report_.warnings = host_->log().warnings();
 }
 
 bool Experiment::start() {
     report_ = RunReport();
-    host_->clearStopRequest();
+    host_->log().clearStopRequest();
     userStop_ = false;
     paused_ = false;
     pauseDone_ = false;
@@ -289,7 +289,7 @@ bool Experiment::start() {
     const ModuleRun* stoppedBy = nullptr;  // the first module whose start stopped the experiment
     for (size_t i = 0; i < runs_.size(); ++i) {
         if (host_->callClass(runs_[i].record, VELK_CODE_START) != 0) {
-            if (!stoppedBy && host_->stopRequested()) stoppedBy = &runs_[i];
+            if (!stoppedBy && host_->log().stopRequested()) stoppedBy = &runs_[i];
             continue;
         }
         // Refused: the modules already started are stopped again; the refusing one
@@ -304,7 +304,7 @@ bool Experiment::start() {
         return false;
     }
     running_ = true;
-    if (host_->stopRequested()) {
+    if (host_->log().stopRequested()) {
         report_.end = RunEnd::StoppedByModule;
         report_.detail = stoppedBy ? "module " + stoppedBy->def->id + " stopped the experiment at its start"
                                    : "a module stopped the experiment at its start";
@@ -350,10 +350,10 @@ void Experiment::pumpMessages() {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) continue;
-        const bool stoppedBefore = host_->stopRequested();
+        const bool stoppedBefore = host_->log().stopRequested();
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
-        if (!stoppedBefore && host_->stopRequested() && stopCause_.empty())
+        if (!stoppedBefore && host_->log().stopRequested() && stopCause_.empty())
             stopCause_ = notificationStop(msg.message, msg.wParam);
     }
 }
@@ -432,7 +432,7 @@ bool Experiment::round() {
     if (!running_) return false;
     pumpIfDue();
     bool stopped = false;
-    if (host_->stopRequested()) {
+    if (host_->log().stopRequested()) {
         // A notification dispatched just now; no module is called after it.
         report_.end = RunEnd::StoppedByModule;
         report_.detail = stopCause_.empty() ? "the experiment was stopped by a driver notification" : stopCause_;
@@ -445,7 +445,7 @@ bool Experiment::round() {
             ModuleRun& r = runs_[i];
             if (inStepOnly && !inStep(r, frontier)) continue;
             host_->process(r.record);
-            if (host_->stopRequested()) {
+            if (host_->log().stopRequested()) {
                 report_.end = RunEnd::StoppedByModule;
                 report_.detail = "module " + r.def->id + " stopped the experiment";
                 stopped = true;

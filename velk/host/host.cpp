@@ -55,8 +55,8 @@ Host::Host(HostOptions options)
     g_current = this;
     try {
         instance_ = GetModuleHandleA(nullptr);
-        allocator_.setEventSink([this](const std::string& e) { recordEvent(e); });
-        allocator_.setErrorSink([this](const std::string& e) { recordError(e); });
+        allocator_.setEventSink([this](const std::string& e) { log_.event(e); });
+        allocator_.setErrorSink([this](const std::string& e) { log_.error(e); });
         for (int i = 0; i < kChannelBitmapCount; ++i) channelBitmaps_[i] = makeChannelBitmap(i);
         for (int i = 0; i < kLessMoreBitmapCount; ++i) lessMoreBitmaps_[i] = makeLessMoreBitmap(i);
         createWindow();
@@ -262,7 +262,7 @@ LRESULT Host::lookUp(LookupKind kind, const char* name) {
 
 int32_t Host::defineDllModule() {
     ++defineModuleCalls_;
-    recordEvent("DefineDllModule");
+    log_.event("DefineDllModule");
     return 1;
 }
 
@@ -272,7 +272,7 @@ int32_t Host::defineDllVariable(const char* namePtr, void* storage, uint32_t siz
     for (const LinkedName& l : kLinkedNames)
         if (name == l.name) accepted = size == l.size && storage != nullptr && !options_.refusedLinks.count(name);
     links_.push_back({name, storage, size, accepted});
-    recordEvent("DefineDllVariable|" + name + "|" + std::to_string(size) + "|" + (accepted ? "1" : "0"));
+    log_.event("DefineDllVariable|" + name + "|" + std::to_string(size) + "|" + (accepted ? "1" : "0"));
     if (accepted) writeLinked(name.c_str());
     return accepted ? 1 : 0;
 }
@@ -293,7 +293,7 @@ void Host::checkLinked(const char* except) {
         else if (l.name == "dwExperimentStartTimeTicks") value = &startTicks_;
         else if (l.name == "BBoxModul") value = &bboxModul_;
         if (value && std::memcmp(l.storage, value, size) != 0)
-            recordError("the extension wrote into Velk's linked variable " + l.name);
+            log_.error("the extension wrote into Velk's linked variable " + l.name);
     }
 }
 
@@ -346,12 +346,12 @@ std::string RegisteredClass::longName() const { return boundedText(record.longNa
 
 int32_t Host::registerModuleClass(const ClassRegistration* record) {
     if (!record) {
-        recordError("RegisterModuleClass with a null record");
+        log_.error("RegisterModuleClass with a null record");
         return 0;
     }
     RegisteredClass c;
     c.record = *record;
-    recordEvent("RegisterModuleClass|" + c.classId());
+    log_.event("RegisterModuleClass|" + c.classId());
     classes_.push_back(std::move(c));
     return 1;
 }
@@ -364,7 +364,7 @@ const RegisteredClass* Host::findClass(const std::string& classId) const {
 
 int32_t Host::registerMenuEntry(uint32_t entry, MenuEntryCallback callback) {
     menuEntries_.push_back({entry, callback});
-    recordEvent("RegisterMenuEntry|" + std::to_string(entry));
+    log_.event("RegisterMenuEntry|" + std::to_string(entry));
     return 1;
 }
 
@@ -376,7 +376,7 @@ int32_t Host::chooseMenuEntry(uint32_t entry) {
 
 int32_t Host::performDefaultAction(ModuleRecord* m, uint32_t code, int32_t value1, int32_t value2) {
     defaultActions_.push_back({m, code, value1, value2});
-    recordEvent("PerformDefaultAction|" + std::to_string(code) + "|" + std::to_string(value1) + "|" +
+    log_.event("PerformDefaultAction|" + std::to_string(code) + "|" + std::to_string(value1) + "|" +
                 std::to_string(value2));
     return options_.defaultActionResult;
 }
@@ -384,12 +384,12 @@ int32_t Host::performDefaultAction(ModuleRecord* m, uint32_t code, int32_t value
 int32_t Host::changeModuleSize(ModuleRecord* m, uint32_t inputCount, uint32_t outputCount) {
     const bool accepted = m && inputCount <= kMaxChannels && outputCount <= kMaxChannels;
     sizeChanges_.push_back({m, inputCount, outputCount, accepted});
-    recordEvent("ChangeModuleSize|" + std::to_string(inputCount) + "|" + std::to_string(outputCount));
+    log_.event("ChangeModuleSize|" + std::to_string(inputCount) + "|" + std::to_string(outputCount));
     if (!m) {
-        recordError("ChangeModuleSize with a null module record");
+        log_.error("ChangeModuleSize with a null module record");
         return 0;
     }
-    if (!isModule(m)) recordError("ChangeModuleSize on a module record Velk did not make: " + pointerText(m));
+    if (!isModule(m)) log_.error("ChangeModuleSize on a module record Velk did not make: " + pointerText(m));
     if (!accepted) return 0;
     m->inputCount = inputCount;
     m->outputCount = outputCount;
@@ -401,11 +401,7 @@ int32_t Host::changeModuleSize(ModuleRecord* m, uint32_t inputCount, uint32_t ou
 
 void Host::showWarning(const char* caption, const char* text) {
     Warning w{boundedText(caption, 4096), boundedText(text, 65536)};
-    {
-        std::lock_guard<std::recursive_mutex> lock(logMutex_);
-        warnings_.push_back(w);
-    }
-    recordEvent("ShowWarning|" + w.caption + "|" + w.text);
+    log_.warning(w);
     if (warningHook_) warningHook_(w);
     switch (options_.warnings) {
         case WarningOutput::Stdout: {
@@ -423,39 +419,14 @@ void Host::showWarning(const char* caption, const char* text) {
 }
 
 void Host::stopExperiment() {
-    {
-        std::lock_guard<std::recursive_mutex> lock(logMutex_);
-        ++stopRequests_;
-        stopRequested_ = true;
-    }
-    recordEvent("StopExperiment");
+    log_.stop();
     if (stopHook_) stopHook_();
 }
 
-std::vector<Warning> Host::warnings() const {
-    std::lock_guard<std::recursive_mutex> lock(logMutex_);
-    return warnings_;
-}
-
-int Host::stopRequests() const {
-    std::lock_guard<std::recursive_mutex> lock(logMutex_);
-    return stopRequests_;
-}
-
-bool Host::stopRequested() const {
-    std::lock_guard<std::recursive_mutex> lock(logMutex_);
-    return stopRequested_;
-}
-
-void Host::clearStopRequest() {
-    std::lock_guard<std::recursive_mutex> lock(logMutex_);
-    stopRequested_ = false;
-}
-
 HFONT Host::createStackedFont(const LOGFONTA* font) {
-    recordEvent("CreateStackedFontIndirect");
+    log_.event("CreateStackedFontIndirect");
     if (!font) {
-        recordError("CreateStackedFontIndirect with a null font description");
+        log_.error("CreateStackedFontIndirect with a null font description");
         return nullptr;
     }
     HFONT f = CreateFontIndirectA(font);
@@ -464,10 +435,10 @@ HFONT Host::createStackedFont(const LOGFONTA* font) {
 }
 
 int32_t Host::deleteStackedObject(HGDIOBJ object) {
-    recordEvent("DeleteStackedObject");
+    log_.event("DeleteStackedObject");
     auto it = fonts_.find(static_cast<HFONT>(object));
     if (it == fonts_.end()) {
-        recordError("DeleteStackedObject of an object Velk did not make: " + pointerText(object));
+        log_.error("DeleteStackedObject of an object Velk did not make: " + pointerText(object));
         return 0;
     }
     fonts_.erase(it);
@@ -478,42 +449,7 @@ void Host::reportUnexpectedCall(const char* name) {
     Host* h = g_current;
     if (!h) return;
     const std::string n = name ? name : "(null)";
-    {
-        std::lock_guard<std::recursive_mutex> lock(h->logMutex_);
-        h->unexpected_.push_back(n);
-    }
-    h->recordEvent("Unexpected|" + n);
-    h->recordError("unexpected call to " + n);
-}
-
-void Host::recordEvent(const std::string& event) {
-    std::lock_guard<std::recursive_mutex> lock(logMutex_);
-    events_.push_back(event);
-}
-
-void Host::recordError(const std::string& error) {
-    std::lock_guard<std::recursive_mutex> lock(logMutex_);
-    if (std::find(errors_.begin(), errors_.end(), error) == errors_.end()) errors_.push_back(error);
-}
-
-std::vector<std::string> Host::events() const {
-    std::lock_guard<std::recursive_mutex> lock(logMutex_);
-    return events_;
-}
-
-void Host::clearEvents() {
-    std::lock_guard<std::recursive_mutex> lock(logMutex_);
-    events_.clear();
-}
-
-std::vector<std::string> Host::errors() const {
-    std::lock_guard<std::recursive_mutex> lock(logMutex_);
-    return errors_;
-}
-
-std::vector<std::string> Host::unexpectedCalls() const {
-    std::lock_guard<std::recursive_mutex> lock(logMutex_);
-    return unexpected_;
+    h->log_.unexpected(n);
 }
 
 }  // namespace velk

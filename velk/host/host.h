@@ -14,6 +14,8 @@
 #include "velk/host/allocator.h"
 #include "velk/host/button_bitmaps.h"
 #include "velk/host/block_pool.h"
+#include "velk/host/host_log.h"
+#include "velk/host/host_types.h"
 
 #include <windows.h>
 
@@ -29,161 +31,6 @@
 #include <vector>
 
 namespace velk {
-
-enum class LookupKind { Variable, Function };
-
-struct Lookup {
-    LookupKind kind;
-    std::string name;
-    LRESULT answer;
-};
-
-// Where ShowWarning's texts go besides the record.
-enum class WarningOutput {
-    Stdout,      // printed as "[caption] text", converted to UTF-8 (command-line host)
-    MessageBox,  // MessageBoxA owned by the main window (windowed run)
-    None,        // recorded only
-};
-
-struct HostOptions {
-    // Look-ups of these exact names (variables or functions) answer 0.
-    std::set<std::string> zeroNames;
-    // DefineDllVariable answers 0 for these linked-variable names.
-    std::set<std::string> refusedLinks;
-    // The extension to load; unset: <exe dir>\Velk_ux1.dll.
-    std::optional<std::string> extensionPath;
-    // Folder given to SetDllDirectoryA before the extension is loaded, where it finds
-    // the card driver; unset: <exe dir>\driver. An empty text adds no folder.
-    std::optional<std::string> driverDir;
-    WarningOutput warnings = WarningOutput::Stdout;
-    bool showMainWindow = false;
-    // What PerformDefaultAction answers.
-    int32_t defaultActionResult = 1;
-    // Main window placement (screen coordinates); the extension centres its dialogs
-    // on the main window's client area.
-    int windowX = 100, windowY = 80, windowWidth = 960, windowHeight = 720;
-    // Blocks per output channel that may be out at once (current plus held by consumers).
-    size_t poolCapacity = 8;
-    // Keep a copy of every released output block per channel (releasedBlocks()).
-    bool keepReleasedBlocks = true;
-    // Write block releases into the event log.
-    bool logBlockReleases = true;
-    // Velk's value of the linked variables at start.
-    double samplePeriodMs = 1.0;
-    uint32_t blockSize = 100;
-    // StopExperiment asks Velk to end the experiment; it does not end it at once. The
-    // round in which the stop came is finished (the modules after the one that
-    // stopped are still processed), then this many whole rounds of processing calls
-    // follow before code 107. A stop at the start (code 106) is followed by this many
-    // rounds too. So a module must take processing calls after its own stop.
-    int roundsAfterStop = 0;
-};
-
-// What Velk keeps of a module class registered by the extension.
-struct RegisteredClass {
-    ClassRegistration record;  // copy of the extension's record (the caller's temporary), pointers as given
-    // The texts stay in the extension at the addresses the record gave: Velk keeps the
-    // addresses, not the texts. Read at each use, so a text that does not live on shows.
-    std::string classId() const;
-    std::string shortName() const;
-    std::string longName() const;
-};
-
-struct VariableLink {
-    std::string name;
-    void* storage;
-    uint32_t size;
-    bool accepted;
-};
-
-struct MenuEntryRegistration {
-    uint32_t entry;
-    MenuEntryCallback callback;
-};
-
-struct DefaultActionCall {
-    ModuleRecord* module;
-    uint32_t code;
-    int32_t value1;
-    int32_t value2;
-};
-
-struct ModuleSizeChange {
-    ModuleRecord* module;
-    uint32_t inputCount;
-    uint32_t outputCount;
-    bool accepted;
-};
-
-struct Warning {
-    std::string caption;  // code page 932 bytes as given
-    std::string text;
-};
-
-// A released output block as a consumer saw it.
-struct ReleasedBlock {
-    ModuleRecord* module;
-    uint32_t channel;
-    double startTime;
-    double sampleDistance;
-    uint16_t sampleCount;
-    std::vector<float> samples;  // sampleCount samples (at most the block's room)
-    std::string tag;
-    int32_t line;
-    uint64_t sequence;  // host-wide release number, from 1
-};
-
-// A block at its release, as a recorder sees it: the samples are the block's own
-// memory, valid during the call.
-struct BlockView {
-    ModuleRecord* module;
-    uint32_t channel;
-    double startTime;
-    double sampleDistance;
-    uint16_t sampleCount;  // as the block says
-    const float* samples;
-    uint32_t samplesHeld;  // samples readable at `samples`: sampleCount, at most the block's room
-    const char* tag;       // the extension's source tag (valid during the call)
-    int32_t line;
-    uint64_t sequence;
-    ReleasedBlock copy() const;
-};
-
-// Called synchronously at each release of an output channel's block.
-using BlockRecorder = std::function<void(const BlockView&)>;
-
-// A block given to a module's input queue by a test or the runner.
-struct BlockContent {
-    double startTime = 0.0;
-    double sampleDistance = 0.001;
-    std::vector<float> samples;
-    int sampleCount = -1;  // -1: samples.size()
-};
-
-struct InputRelease {
-    uint32_t channel;
-    std::string tag;
-    int32_t line;
-};
-
-// How a new module record arrives at the class's create code.
-struct NewModule {
-    uint32_t inputCount = 0;
-    uint32_t outputCount = 0;
-    std::string name;     // moduleName (at most 12 bytes kept)
-    std::string comment;  // moduleComment (at most 40 bytes kept)
-    int32_t outputGate = 1;
-};
-
-// A module as Velk brings it back from a saved worksheet: the record's channel
-// counts and texts, and the private data area's bytes exactly as they were kept.
-struct SavedModule {
-    uint32_t inputCount = 0;
-    uint32_t outputCount = 0;
-    std::string name;     // moduleName, code page 932 (at most 12 bytes kept)
-    std::string comment;  // moduleComment, code page 932 (at most 40 bytes kept)
-    std::string area;     // the private data area's bytes
-};
 
 struct ModuleInstance;
 
@@ -321,23 +168,10 @@ public:
     // ---- What the extension called ----
     const std::vector<DefaultActionCall>& defaultActions() const { return defaultActions_; }
     const std::vector<ModuleSizeChange>& sizeChanges() const { return sizeChanges_; }
-    std::vector<Warning> warnings() const;
-    int stopRequests() const;
-    bool stopRequested() const;
-    void clearStopRequest();
     size_t liveFontCount() const { return fonts_.size(); }
-    // Ordered log: "DefineDllModule", "DefineDllVariable|name|size|1", "RegisterModuleClass|id",
-    // "RegisterMenuEntry|4990", "PerformDefaultAction|code|v1|v2", "ChangeModuleSize|in|out",
-    // "Alloc|tag|line", "AllocFailed|tag|line", "Free|tag|line", "BadFree|tag|line",
-    // "ShowWarning|caption|text", "StopExperiment", "CreateStackedFontIndirect",
-    // "DeleteStackedObject", "NewReleaseOutputBlock|tag|line", "NewReleaseInputBlock|tag|line",
-    // "Unexpected|name". Texts are the code page 932 bytes as given.
-    std::vector<std::string> events() const;
-    void clearEvents();
-    // Faults in the extension's use of Velk (bad frees, unknown channels, damaged
-    // blocks, unexpected calls, ...), one text each.
-    std::vector<std::string> errors() const;
-    std::vector<std::string> unexpectedCalls() const;
+    // What the extension did with Velk: events, faults, warnings, stop requests.
+    HostLog& log() { return log_; }
+    const HostLog& log() const { return log_; }
     TaggedAllocator& allocator() { return allocator_; }
     const TaggedAllocator& allocator() const { return allocator_; }
 
@@ -401,8 +235,6 @@ private:
     void freeModule(ModuleInstance* instance);
     void giveBackInput(ModuleInstance* instance, uint32_t input);
     void releaseOldWindows();
-    void recordEvent(const std::string& event);
-    void recordError(const std::string& error);
 
     HostOptions options_;
     HINSTANCE instance_ = nullptr;
@@ -466,13 +298,7 @@ private:
     mutable uint32_t lastIndex_ = 0;
 
     TaggedAllocator allocator_;
-    mutable std::recursive_mutex logMutex_;
-    std::vector<std::string> events_;
-    std::vector<std::string> errors_;
-    std::vector<std::string> unexpected_;
-    std::vector<Warning> warnings_;
-    int stopRequests_ = 0;
-    bool stopRequested_ = false;
+    HostLog log_;
     std::function<void()> stopHook_;
     std::function<void(const Warning&)> warningHook_;
     std::function<void(HDC, const RECT&)> paintHook_;

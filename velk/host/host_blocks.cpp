@@ -46,16 +46,16 @@ DataBlock* Host::getCurrentOutputBlock(OutputChannel* channel) {
     uint32_t index = 0;
     ModuleInstance* inst = instanceOfChannel(channel, &index);
     if (!inst) {
-        recordError("GetCurrentOutputBlock with an output channel record Velk did not make: " + pointerText(channel));
+        log_.error("GetCurrentOutputBlock with an output channel record Velk did not make: " + pointerText(channel));
         return nullptr;
     }
     if (index >= inst->record->outputCount)
-        recordError("GetCurrentOutputBlock on output channel " + std::to_string(index) + " of module " +
+        log_.error("GetCurrentOutputBlock on output channel " + std::to_string(index) + " of module " +
                     std::to_string(inst->number) + ", which has " + std::to_string(inst->record->outputCount));
     // The mark is Velk's: it sets it when it hands a block out, and a producing class
     // clears it on each visit before it asks.
     if (channel->outputMark != 0)
-        recordError("GetCurrentOutputBlock on output channel " + std::to_string(index) + " of module " +
+        log_.error("GetCurrentOutputBlock on output channel " + std::to_string(index) + " of module " +
                     std::to_string(inst->number) + " with outputMark " + std::to_string(channel->outputMark) +
                     " not cleared first");
     BlockBuffer* b = inst->pools[index].current(blockSize_, blockSerial_);
@@ -67,24 +67,24 @@ int32_t Host::releaseOutputBlock(OutputChannel* channel, const char* tagPtr, int
     // The tag as text only where it is kept: the release path does no string work
     // of its own in a plain run.
     auto tag = [tagPtr] { return boundedText(tagPtr, 256); };
-    if (options_.logBlockReleases) recordEvent("NewReleaseOutputBlock|" + tag() + "|" + std::to_string(line));
+    if (options_.logBlockReleases) log_.event("NewReleaseOutputBlock|" + tag() + "|" + std::to_string(line));
     uint32_t index = 0;
     ModuleInstance* inst = instanceOfChannel(channel, &index);
     if (!inst) {
-        recordError("NewReleaseOutputBlock with an output channel record Velk did not make: " + pointerText(channel));
+        log_.error("NewReleaseOutputBlock with an output channel record Velk did not make: " + pointerText(channel));
         return 0;
     }
     BlockPool& pool = inst->pools[index];
     BlockBuffer* b = pool.detachCurrent();
     if (!b) {
-        recordError("NewReleaseOutputBlock on output channel " + std::to_string(index) + " of module " +
+        log_.error("NewReleaseOutputBlock on output channel " + std::to_string(index) + " of module " +
                     std::to_string(inst->number) + " without a block (" + tag() + ":" + std::to_string(line) + ")");
         return 0;
     }
     if (index >= inst->record->outputCount)
-        recordError("NewReleaseOutputBlock on output channel " + std::to_string(index) + " of module " +
+        log_.error("NewReleaseOutputBlock on output channel " + std::to_string(index) + " of module " +
                     std::to_string(inst->number) + ", which has " + std::to_string(inst->record->outputCount));
-    if (b->damaged()) recordError(b->damage() + " (" + tag() + ":" + std::to_string(line) + ")");
+    if (b->damaged()) log_.error(b->damage() + " (" + tag() + ":" + std::to_string(line) + ")");
 
     BlockView view;
     view.module = inst->record;
@@ -125,15 +125,15 @@ int32_t Host::releaseOutputBlock(OutputChannel* channel, const char* tagPtr, int
 DataBlock* Host::getInputBlock(ModuleRecord* m, uint32_t input) {
     ModuleInstance* inst = instanceOf(m);
     if (!inst) {
-        recordError("GetInputBlock with a module record Velk did not make: " + pointerText(m));
+        log_.error("GetInputBlock with a module record Velk did not make: " + pointerText(m));
         return nullptr;
     }
     if (input >= kMaxChannels) {
-        recordError("GetInputBlock on input channel " + std::to_string(input));
+        log_.error("GetInputBlock on input channel " + std::to_string(input));
         return nullptr;
     }
     if (input >= inst->record->inputCount)
-        recordError("GetInputBlock on input channel " + std::to_string(input) + " of module " +
+        log_.error("GetInputBlock on input channel " + std::to_string(input) + " of module " +
                     std::to_string(inst->number) + ", which has " + std::to_string(inst->record->inputCount));
     auto& queue = inst->inputs[input];
     if (queue.empty()) return nullptr;
@@ -151,24 +151,24 @@ void Host::giveBackInput(ModuleInstance* inst, uint32_t input) {
 
 int32_t Host::releaseInputBlock(ModuleRecord* m, uint32_t input, const char* tagPtr, int32_t line) {
     const std::string tag = boundedText(tagPtr, 256);
-    if (options_.logBlockReleases) recordEvent("NewReleaseInputBlock|" + tag + "|" + std::to_string(line));
+    if (options_.logBlockReleases) log_.event("NewReleaseInputBlock|" + tag + "|" + std::to_string(line));
     ModuleInstance* inst = instanceOf(m);
     if (!inst) {
-        recordError("NewReleaseInputBlock with a module record Velk did not make: " + pointerText(m));
+        log_.error("NewReleaseInputBlock with a module record Velk did not make: " + pointerText(m));
         return 0;
     }
     if (input >= kMaxChannels || inst->inputs[input].empty()) {
-        recordError("NewReleaseInputBlock on input channel " + std::to_string(input) + " of module " +
+        log_.error("NewReleaseInputBlock on input channel " + std::to_string(input) + " of module " +
                     std::to_string(inst->number) + " with no block waiting (" + tag + ":" + std::to_string(line) +
                     ")");
         return 0;
     }
     const ModuleInstance::Waiting& head = inst->inputs[input].front();
     if (!head.lent)
-        recordError("NewReleaseInputBlock on input channel " + std::to_string(input) + " of module " +
+        log_.error("NewReleaseInputBlock on input channel " + std::to_string(input) + " of module " +
                     std::to_string(inst->number) + " gives back a block GetInputBlock never handed out");
     const std::string damage = head.block->damage();
-    if (!damage.empty()) recordError(damage + " (" + tag + ":" + std::to_string(line) + ")");
+    if (!damage.empty()) log_.error(damage + " (" + tag + ":" + std::to_string(line) + ")");
     inst->inputReleases.push_back({input, tag, line});
     giveBackInput(inst, input);
     return 1;

@@ -38,7 +38,7 @@ ModuleRecord* Host::createModule(size_t classIndex, const NewModule& how) {
 ModuleRecord* Host::createModuleOfClass(size_t classIndex, const NewModule& how) {
     const ClassRegistration reg = classes_[classIndex].record;
     if (!reg.classCallback) {
-        recordError("module class " + classes_[classIndex].classId() + " has no class callback");
+        log_.error("module class " + classes_[classIndex].classId() + " has no class callback");
         return nullptr;
     }
     ModuleInstance* made = allocateModule(classIndex, how);
@@ -94,7 +94,7 @@ std::string Host::privateArea(const ModuleRecord* m) const {
 ModuleInstance* Host::allocateModule(size_t classIndex, const NewModule& how) {
     const ClassRegistration reg = classes_[classIndex].record;
     if (reg.privateDataSize > kLargestModuleArea || reg.channelDataSize > kLargestModuleArea) {
-        recordError("module class " + classes_[classIndex].classId() + " asks for " +
+        log_.error("module class " + classes_[classIndex].classId() + " asks for " +
                     std::to_string(reg.privateDataSize) + " bytes of private data and " +
                     std::to_string(reg.channelDataSize) + " bytes per channel state record");
         return nullptr;
@@ -162,7 +162,7 @@ bool Host::removeModule(ModuleRecord* m) {
 
 void Host::freeModule(ModuleInstance* inst) {
     if (!inst) return;
-    for (const std::string& e : inst->damage()) recordError(e);
+    for (const std::string& e : inst->damage()) log_.error(e);
     // Inputs it still holds go back to their sources.
     for (uint32_t i = 0; i < kMaxChannels; ++i)
         while (!inst->inputs[i].empty()) giveBackInput(inst, i);

@@ -123,7 +123,7 @@ void Host::releaseOldWindows() {
         // The notification window lives as long as the main window, by design; any
         // other window of the extension still there at finish was left behind.
         if (std::strcmp(cls, kNotifyWindowClass) != 0)
-            recordError(std::string("a window of class \"") + cls + "\" was left behind at finish");
+            log_.error(std::string("a window of class \"") + cls + "\" was left behind at finish");
     }
     for (HWND h : doomed) {
         if (!IsWindow(h)) continue;
