@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks the release archive that tools/release.sh made: exactly the files it should
 # hold, every checksum in SHA256SUMS, the DLL byte for byte the one the i686 tests
-# loaded, tools/check-i686.sh on the archived DLL, and both version resources; then the
+# loaded, tests/deliverable/check_dll.py on the archived DLL, and both version resources; then the
 # conformance kit: its files, checksums, the same DLL, i686 suites, run-kit.cmd.
 set -euo pipefail
 source "$(dirname "$0")/release-common.sh"
@@ -42,7 +42,7 @@ check "SHA256SUMS names every other file" '[ "$summed" = "$all_but_sums" ]'
 check "every checksum holds" '(cd "$root" && sha256sum --quiet -c SHA256SUMS)'
 check "Velk_ux1.dll is the tested $build/bin/Velk_ux1.dll" 'cmp "$root/Velk_ux1.dll" "$build/bin/Velk_ux1.dll"'
 check "simulator/vyttk17.dll is $build/bin/driver/vyttk17.dll" 'cmp "$root/simulator/vyttk17.dll" "$build/bin/driver/vyttk17.dll"'
-check "check-i686.sh passes on the archived DLL" 'tools/check-i686.sh "$root/Velk_ux1.dll" >"$tmp/i686.log" || { cat "$tmp/i686.log"; false; }'
+check "check_dll.py passes on the archived DLL" 'python3 tests/deliverable/check_dll.py "$root/Velk_ux1.dll" >"$tmp/i686.log" || { cat "$tmp/i686.log"; false; }'
 check "the archived driver is i686 too" 'i686-w64-mingw32-objdump -f "$root/simulator/vyttk17.dll" | grep "file format pei-i386" >/dev/null'
 
 # The README's oldest supported Windows (2000) rests on this list: every function the DLL

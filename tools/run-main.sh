@@ -5,7 +5,17 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
-tools/setup.sh
+# Set-up, then the rest in a fresh shell (the same process, exec'd again; VELK_SET_UP
+# holds its id, so any other script still does its own set-up). A process maps the
+# machine's locale archive once, at its first locale (bash: at its start), and never
+# reads it again: when setup.sh has just generated ja_JP.UTF-8, this shell would not
+# find it, and wine-common.sh's LC_ALL=ja_JP.UTF-8 would print "setlocale: LC_ALL:
+# cannot change locale" on a fresh machine.
+if [ "${VELK_SET_UP:-}" != $$ ]; then
+  tools/setup.sh
+  export VELK_SET_UP=$$
+  exec "$here/tools/run-main.sh" "$@"
+fi
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 --target velk velk_ux1 vyttk17
 source tools/wine-common.sh

@@ -3,6 +3,7 @@
 // records and the dispatch of class-callback codes.
 #include "tests/extension/fixture.h"
 #include "tests/support/known_difference.h"
+#include "tests/support/temp_folder.h"
 
 #include "abi/velk_names.h"
 
@@ -97,10 +98,7 @@ TEST_F(Spine, ARefusedLastLinkFailsSetUp) {
 }
 
 TEST_F(Spine, WithoutTheDriverLibraryNoMenuAndNoClasses) {
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof(temp), temp);
-    std::string empty = std::string(temp) + "velk-no-driver";
-    CreateDirectoryA(empty.c_str(), nullptr);
+    const std::string empty = velktest::NewTempFolder("velk-no-driver");
     velk::HostOptions options;
     options.driverDir = empty;
     ASSERT_EQ(StartHost(kOneVirtualCard, options), 1);

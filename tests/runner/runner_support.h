@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "simcard/vyttk17_sim.h"
+#include "tests/support/temp_folder.h"
 #include "velk/experiment/runner.h"
 
 #include <stdlib.h>
@@ -23,14 +24,8 @@ inline float CodeVolts(int code, int range = 0) {
     return static_cast<float>(code * span / 4096 - span / 2);
 }
 
-inline std::string TempFolder(const std::string& name) {
-    char base[MAX_PATH];
-    GetTempPathA(MAX_PATH, base);
-    std::string dir = std::string(base) + "velk-runner-" + name + "-" + std::to_string(GetCurrentProcessId()) + "-" +
-                      std::to_string(GetTickCount());
-    CreateDirectoryA(dir.c_str(), nullptr);
-    return dir;
-}
+// Removed when the test passes, kept and named when it fails.
+inline std::string TempFolder(const std::string& name) { return velktest::NewTempFolder("velk-runner-" + name); }
 
 inline std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

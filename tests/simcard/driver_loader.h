@@ -4,6 +4,7 @@
 
 #include "abi/tk17_abi.h"
 #include "simcard/vyttk17_sim.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -26,17 +27,9 @@ inline std::string exeDir()
 inline std::string driverPath() { return exeDir() + "driver\\vyttk17.dll"; }
 inline std::string noVersionDriverPath() { return exeDir() + "driver-noversion\\vyttk17.dll"; }
 
-// A fresh, empty folder under the temporary folder.
-inline std::string makeTempDir()
-{
-    static int serial = 0;
-    char base[MAX_PATH];
-    GetTempPathA(sizeof base, base);
-    std::string dir = std::string(base) + "simcard-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                      std::to_string(++serial) + "\\";
-    CreateDirectoryA(dir.c_str(), nullptr);
-    return dir;
-}
+// A fresh, empty folder under the temporary folder, with a trailing backslash; removed
+// when the test passes, kept and named when it fails.
+inline std::string makeTempDir() { return velktest::NewTempFolder("simcard-test") + "\\"; }
 
 inline void writeFile(const std::string& path, const std::string& text)
 {

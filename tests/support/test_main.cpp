@@ -8,6 +8,9 @@
 // test, so that a hang fails at once with its name instead of at the suite's time
 // limit. The limit is 60 s per test, times VELK_TEST_TIME_SCALE (the test command sets
 // it where the i686 build runs emulated).
+//
+// Temporary folders made with velktest::NewTempFolder go when their test passes and
+// stay, with their paths printed, when it fails or hangs.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -18,6 +21,7 @@
 #include <mutex>
 #include <string>
 
+#include "tests/support/temp_folder.h"
 #include "velk/common/desktop.h"
 
 namespace {
@@ -47,6 +51,7 @@ private:
             if (w->running_ && GetTickCount64() - w->started_ > w->limitMs_) {
                 std::fprintf(stderr, "\nwatchdog: %s has run for more than %llu s: hung; the suite stops here\n",
                              w->name_.c_str(), static_cast<unsigned long long>(w->limitMs_ / 1000));
+                velktest::tempfolders::Print(w->name_, stderr);
                 std::fflush(stdout);
                 std::fflush(stderr);
                 TerminateProcess(GetCurrentProcess(), 3);
@@ -75,5 +80,6 @@ int main(int argc, char** argv) {
     velk::ui::useOwnDesktop();
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::UnitTest::GetInstance()->listeners().Append(new Watchdog(perTestLimitMs()));
+    ::testing::UnitTest::GetInstance()->listeners().Append(new velktest::TempFolderCleanup);
     return RUN_ALL_TESTS();
 }

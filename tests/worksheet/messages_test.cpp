@@ -4,6 +4,7 @@
 // included); lines end with LF, CRLF or a CR alone.
 #include <gtest/gtest.h>
 
+#include "tests/support/temp_folder.h"
 #include "velk/worksheet/field_text.h"
 #include "velk/common/text.h"
 #include "velk/worksheet/worksheet.h"
@@ -158,11 +159,8 @@ TEST(WorksheetMessages, AQuoteIsCutBetweenCharactersNeverInsideOne) {
 // A worksheet with a Japanese name (its path in code page 932, as Windows gives it)
 // is named in readable UTF-8, together with the worksheet's own text.
 TEST(WorksheetMessages, AJapaneseFileNameIsReadableBesideTheQuotedText) {
-    char base[MAX_PATH];
-    GetTempPathA(MAX_PATH, base);
-    const std::string folder =
-        std::string(base) + "velk-messages-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
-    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    const std::string folder = velktest::NewTempFolder("velk-messages");
+    ASSERT_FALSE(folder.empty());
     const std::string path = folder + "\\" + velk::utf8ToCp932(u8"測定.vws");
     HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(f, INVALID_HANDLE_VALUE);
@@ -179,8 +177,6 @@ TEST(WorksheetMessages, AJapaneseFileNameIsReadableBesideTheQuotedText) {
     r = velk::loadWorksheet(missing);
     EXPECT_EQ(r.error, velk::cp932ToUtf8(missing) + ": cannot be read");
     EXPECT_NE(r.error.find(u8"無い.vws"), std::string::npos) << r.error;
-    DeleteFileA(path.c_str());
-    RemoveDirectoryA(folder.c_str());
 }
 
 // CR alone (older editors), CRLF and LF are each a line end: the same worksheet in
