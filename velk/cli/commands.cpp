@@ -25,10 +25,10 @@ int runSetup(Host& host, const CommandLine& line, std::ostream& out) {
         out << "error: setup takes no arguments: " << line.arguments[0] << "\n" << usage();
         return 2;
     }
-    out << "extension: " << cp932ToUtf8(host.extensionPath()) << "\n";
-    out << "driver folder: " << cp932ToUtf8(host.driverDir()) << "\n";
+    out << "extension: " << host.extensionPath() << "\n";
+    out << "driver folder: " << host.driverDir() << "\n";
     if (!host.load()) {
-        out << "error: " << cp932ToUtf8(host.loadError()) << "\n";
+        out << "error: " << host.loadError() << "\n";
         return 2;
     }
     const int32_t result = host.setup();

@@ -92,7 +92,7 @@ bool Experiment::prepare() {
     if (!card_->arrange(error_)) return false;
     host_ = std::make_unique<Host>(options_);
     if (!host_->load()) {
-        error_ = "the extension could not be loaded: " + cp932ToUtf8(host_->loadError());
+        error_ = "the extension could not be loaded: " + host_->loadError();
         return false;
     }
     if (host_->setup() != 1) {
