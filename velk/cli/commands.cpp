@@ -7,6 +7,9 @@
 #include <math.h>
 #include <stdlib.h>
 
+#include <exception>
+#include <memory>
+
 namespace velk::cli {
 
 namespace {
@@ -204,8 +207,14 @@ int runCommandLine(const CommandLine& line, std::ostream& out) {
     for (const Command& c : kCommands) {
         if (line.command != c.name) continue;
         if (c.runAlone) return c.runAlone(line, out);
-        Host host(line.options);
-        return c.run(host, line, out);
+        std::unique_ptr<Host> host;
+        try {
+            host = std::make_unique<Host>(line.options);
+        } catch (const std::exception& failure) {  // no main window: said, not left to end the program
+            out << "error: " << failure.what() << "\n";
+            return 2;
+        }
+        return c.run(*host, line, out);
     }
     out << "error: unknown command " << line.command << "\n" << usage();
     return 2;

@@ -163,6 +163,7 @@ bool makeFolders(const std::string& file, std::string& failed, DWORD& code) {
 std::string systemErrorText(unsigned long code) {
     std::string what;
     switch (code) {
+        case ERROR_SUCCESS: what = "the system gave no reason"; break;  // a hook refused a window, say
         case ERROR_FILE_NOT_FOUND: what = "not found"; break;
         case ERROR_PATH_NOT_FOUND: what = "folder not found"; break;
         case ERROR_ACCESS_DENIED: what = "access denied"; break;
