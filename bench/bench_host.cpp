@@ -1,6 +1,7 @@
 #include "bench/bench_host.h"
 
 #include "abi/velk_names.h"
+#include "velk/common/paths.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -65,8 +66,8 @@ BenchHost::BenchHost(const std::string& extension, const std::string& driverDir)
     window_ = CreateWindowExA(0, kWindowClass, "Velk", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr,
                               CreateMenu(), wc.hInstance, nullptr);
     for (int i = 0; i < 6; ++i) bitmaps_.push_back(CreateBitmap(24, 32, 1, 1, nullptr));
-    SetDllDirectoryA(driverDir.c_str());
-    extension_ = LoadLibraryA(extension.c_str());
+    SetDllDirectoryW(velk::widePath(driverDir).c_str());
+    extension_ = LoadLibraryW(velk::widePath(extension).c_str());
     if (!extension_) {
         error_ = "cannot load " + extension;
         return;

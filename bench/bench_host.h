@@ -17,7 +17,8 @@ namespace bench {
 
 class BenchHost {
 public:
-    // Loads `extension` (its driver is looked up in `driverDir` first) and runs set-up.
+    // Loads `extension` (its driver is looked up in `driverDir` first; UTF-8 paths)
+    // and runs set-up.
     BenchHost(const std::string& extension, const std::string& driverDir);
     ~BenchHost();
     BenchHost(const BenchHost&) = delete;

@@ -14,6 +14,8 @@
 #include "bench/stand_in_bench.h"
 
 #include "abi/tk17_abi.h"
+#include "velk/common/paths.h"
+#include "velk/host/host.h"
 
 #include <windows.h>
 
@@ -34,12 +36,8 @@ using bench::Now;
 volatile float g_sink;
 volatile uint8_t g_byteSink;
 
-std::string BinDir() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string dir = path;
-    return dir.substr(0, dir.find_last_of("\\/"));
-}
+// UTF-8, as the stand-in's paths are.
+std::string BinDir() { return velk::Host::exeDir(); }
 
 struct AnalogCase {
     uint32_t channels;
@@ -154,7 +152,7 @@ bool RunDigital(bench::BenchHost& host, HMODULE driver, int rounds) {
 // The simulated driver's own costs, so that one can see it never dominates a run:
 // a status call, a port access and a generated conversion per signal kind.
 bool RunSimulatedDriver(const std::string& path, int rounds) {
-    HMODULE sim = LoadLibraryA(path.c_str());
+    HMODULE sim = LoadLibraryW(velk::widePath(path).c_str());
     if (!sim) {
         printf("cannot load %s\n", path.c_str());
         return false;

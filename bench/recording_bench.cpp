@@ -3,6 +3,7 @@
 // to a CSV file in the temporary folder. The process's working set is printed
 // every few blocks; a recording written as it goes keeps them flat however long the
 // run. Also the rows written per second.
+#include "velk/common/paths.h"
 #include "velk/experiment/runner.h"
 
 #include "bench/bench_timing.h"
@@ -29,10 +30,10 @@ double WorkingSetMB() {
 }  // namespace
 
 int main() {
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
-    const std::string folder = std::string(temp) + "velk-recording-bench";
-    CreateDirectoryA(folder.c_str(), nullptr);
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+    const std::string folder = velk::utf8Path(std::wstring(temp, n <= MAX_PATH ? n : 0)) + "velk-recording-bench";
+    CreateDirectoryW(velk::widePath(folder).c_str(), nullptr);
     velk::WorksheetResult w = velk::parseWorksheet(
         "[experiment]\nblock_size = 65535\nduration_s = 1000000\n"
         "[module ai]\nclass = analog_in\nchannels = 8\nbuffer = 1M\n[record ai]\nfile = long.csv\n"
@@ -66,7 +67,7 @@ int main() {
     std::string error;
     if (!e.writeRecordings(error)) fprintf(stderr, "%s\n", error.c_str());
     e.finish();
-    DeleteFileA((folder + "\\long.csv").c_str());
-    RemoveDirectoryA(folder.c_str());
+    DeleteFileW(velk::widePath(folder + "\\long.csv").c_str());
+    RemoveDirectoryW(velk::widePath(folder).c_str());
     return 0;
 }

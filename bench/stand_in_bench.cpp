@@ -5,6 +5,7 @@
 #include "bench/stand_in_bench.h"
 
 #include "bench/bench_timing.h"
+#include "velk/common/paths.h"
 #include "velk/experiment/runner.h"
 
 #include <stdio.h>
@@ -33,11 +34,12 @@ std::unique_ptr<velk::Experiment> Prepared(const std::string& text, const std::s
     return e;
 }
 
+// UTF-8, as the stand-in's paths are.
 std::string TempDir() {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::string dir = std::string(temp) + "velk-bench";
-    CreateDirectoryA(dir.c_str(), nullptr);
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+    std::string dir = velk::utf8Path(std::wstring(temp, n <= MAX_PATH ? n : 0)) + "velk-bench";
+    CreateDirectoryW(velk::widePath(dir).c_str(), nullptr);
     return dir;
 }
 

@@ -183,9 +183,29 @@ void apply(const Config& config, const std::string& source)
     InterlockedExchange(&g.portOverlaps, 0);
 }
 
+// Paths are kept as UTF-8 (and so named in the driver's texts) and handed to the
+// file functions as UTF-16, so a folder's name may hold any character.
+std::wstring widePath(const std::string& utf8)
+{
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(n > 0 ? static_cast<size_t>(n) : 0, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+    return wide;
+}
+
+std::string utf8Path(const std::wstring& wide)
+{
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
+                                      nullptr);
+    std::string utf8(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], n, nullptr, nullptr);
+    return utf8;
+}
+
 bool readFile(const std::string& path, std::string& text)
 {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    HANDLE f = CreateFileW(widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f == INVALID_HANDLE_VALUE) return false;
     text.clear();
@@ -208,14 +228,25 @@ std::string environment(const char* name)
     return value;
 }
 
+// The configuration file's path as VYTTK17_CONFIG names it (read as UTF-16), UTF-8.
+std::string configPathFromEnvironment()
+{
+    DWORD n = GetEnvironmentVariableW(L"VYTTK17_CONFIG", nullptr, 0);
+    if (n == 0) return std::string();
+    std::wstring value(n, L'\0');
+    n = GetEnvironmentVariableW(L"VYTTK17_CONFIG", &value[0], n);
+    value.resize(n < value.size() ? n : 0);
+    return utf8Path(value);
+}
+
 std::string iniBesideDriver()
 {
-    char path[MAX_PATH * 2];
-    DWORD n = GetModuleFileNameA(g.module, path, sizeof path);
-    if (n == 0 || n >= sizeof path) return std::string();
-    std::string p(path, n);
-    size_t slash = p.find_last_of("\\/");
-    return (slash == std::string::npos ? std::string() : p.substr(0, slash + 1)) + "vyttk17.ini";
+    wchar_t path[MAX_PATH * 4];
+    DWORD n = GetModuleFileNameW(g.module, path, MAX_PATH * 4);
+    if (n == 0 || n >= MAX_PATH * 4) return std::string();
+    std::wstring p(path, n);
+    size_t slash = p.find_last_of(L"\\/");
+    return utf8Path(slash == std::wstring::npos ? std::wstring() : p.substr(0, slash + 1)) + "vyttk17.ini";
 }
 
 // Notes why a configuration could not be used; `line` 0 when it concerns no line.
@@ -250,10 +281,10 @@ bool loadConfiguration()
     std::string source = "VYTTK17_CONFIG_TEXT";
     bool fromText = !text.empty();
     if (!fromText) {
-        std::string path = environment("VYTTK17_CONFIG");
+        std::string path = configPathFromEnvironment();
         if (path.empty()) {
             path = iniBesideDriver();
-            if (path.empty() || GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            if (path.empty() || GetFileAttributesW(widePath(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
                 clearConfigError();
                 apply(defaultConfig(), "default");
                 return true;

@@ -4,7 +4,10 @@
 
 #include "velk/cli/commands.h"
 #include "tests/support/run_velk.h"
+#include "tests/support/unicode_files.h"
+#include "velk/common/paths.h"
 
+#include <cstdlib>
 #include <sstream>
 
 using velk::Host;
@@ -100,6 +103,60 @@ TEST(CommandLine, ChartOptionsOfRun) {
     EXPECT_EQ(velk::cli::runCommandLine(line, out), 2) << "the window to keep open belongs to a windowed run";
     EXPECT_TRUE(has(out.str(), "error: --stay-open needs --windowed")) << out.str();
     EXPECT_TRUE(has(velk::cli::usage(), "[--no-chart] [--stay-open]"));
+}
+
+}  // namespace
+
+namespace {
+
+// Refuses every window the thread tries to create while it lives (a CBT hook that
+// answers HCBT_CREATEWND with 1 makes CreateWindowEx fail).
+class RefuseWindows {
+public:
+    RefuseWindows() : hook_(SetWindowsHookExA(WH_CBT, refuse, nullptr, GetCurrentThreadId())) {}
+    ~RefuseWindows() {
+        if (hook_) UnhookWindowsHookEx(hook_);
+    }
+    bool active() const { return hook_ != nullptr; }
+
+private:
+    static LRESULT CALLBACK refuse(int code, WPARAM w, LPARAM l) {
+        return code == HCBT_CREATEWND ? 1 : CallNextHookEx(nullptr, code, w, l);
+    }
+    HHOOK hook_;
+};
+
+// A line "<what>REASON (CODE)\n": the reason as systemErrorText gives it.
+bool hasSystemReason(const std::string& text, const std::string& what) {
+    const size_t at = text.find(what);
+    if (at == std::string::npos) return false;
+    const std::string line = text.substr(at + what.size(), text.find('\n', at) - at - what.size());
+    const size_t open = line.rfind(" (");
+    return open != std::string::npos && open > 0 && line.back() == ')' &&
+           line == velk::systemErrorText(std::strtoul(line.c_str() + open + 2, nullptr, 10));
+}
+
+// velk.exe ended with exit code 3 and said nothing when its main window could not be
+// made (the exception left main): each command now says why and ends with 2.
+TEST(CommandLine, AMainWindowThatCannotBeMadeIsSaidWithTheSystemsReason) {
+    velktest::ScratchFolder scratch("no-window");
+    const std::string sheet = scratch.path() + "\\a.vws";
+    ASSERT_TRUE(velktest::WriteNamed(sheet, "[module a]\nclass = analog_in\n"));
+    RefuseWindows refuse;
+    ASSERT_TRUE(refuse.active());
+    std::ostringstream setup;
+    EXPECT_EQ(velk::cli::runCommandLine(
+                  parseCommandLine({"--extension", Host::exeDir() + "\\host_fake_ext.dll", "setup"}), setup),
+              2);
+    EXPECT_TRUE(hasSystemReason(setup.str(), "error: Velk's main window cannot be created: ")) << setup.str();
+    EXPECT_EQ(Host::current(), nullptr);
+
+    std::ostringstream run;
+    EXPECT_EQ(velk::cli::runCommandLine(parseCommandLine({"run", sheet}), run), 2);
+    EXPECT_TRUE(hasSystemReason(run.str(), "error: Velk's main window cannot be created: ")) << run.str();
+    EXPECT_TRUE(has(run.str(), "live allocations after finish: 0\n")) << run.str();
+    EXPECT_FALSE(has(run.str(), "summary")) << run.str();
+    EXPECT_EQ(Host::current(), nullptr);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "abi/velk_names.h"
 #include "velk/host/button_bitmaps.h"
 #include "velk/host/bound_names.h"
+#include "velk/common/text.h"
 
 #include <algorithm>
 #include <map>
@@ -144,7 +145,7 @@ TEST_F(HostTest, UsedVariablesAnswerWhatTheExtensionTakesThemToBe) {
     const char* sep = reinterpret_cast<const char*>(send(host, VELK_MSG_VARIABLE, "DezTrenn"));
     EXPECT_STREQ(sep, ".");
     const char* exeDir = reinterpret_cast<const char*>(send(host, VELK_MSG_VARIABLE, "ExeFileDir"));
-    EXPECT_EQ(std::string(exeDir), Host::exeDir());
+    EXPECT_EQ(std::string(exeDir), velk::utf8ToCp932(Host::exeDir())) << "code page 932, as the extension reads it";
     EXPECT_EQ(GetObjectType(reinterpret_cast<HGDIOBJ>(send(host, VELK_MSG_VARIABLE, "hDkGrayPen"))),
               DWORD(OBJ_PEN));
     EXPECT_EQ(GetObjectType(reinterpret_cast<HGDIOBJ>(send(host, VELK_MSG_VARIABLE, "hGreenBrush"))),

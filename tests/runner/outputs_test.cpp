@@ -5,6 +5,7 @@
 #include "runner_support.h"
 
 #include "tests/support/run_velk.h"
+#include "tests/support/unicode_files.h"
 #include "velk/common/paths.h"
 #include "velk/experiment/output_files.h"
 
@@ -117,6 +118,117 @@ TEST_F(Outputs, AnExistingRecordingSurvivesTheCheck) {
     const std::string e = Prepare(Records("keep.csv", "NUL"));
     ASSERT_FALSE(e.empty());
     EXPECT_EQ(ReadText(dir_ + "\\keep.csv"), "old\n") << "checked, not truncated";
+}
+
+// Two names of one file are one file, however they reach it: a hard link of the
+// worksheet, a folder's short 8.3 name. Files that exist are compared by identity
+// (volume and file index), files that do not yet by their full path; a recording that
+// only the check creates is compared by the file it created.
+TEST_F(Outputs, AHardLinkOfTheWorksheetIsTheWorksheetItself) {
+    const std::string sheet = Records("link.vws");
+    WriteText(dir_ + "\\w.vws", sheet);
+    ASSERT_TRUE(CreateHardLinkW(velktest::Wide(dir_ + "\\link.vws").c_str(), velktest::Wide(dir_ + "\\w.vws").c_str(),
+                                nullptr));
+    const std::string e = Prepare(sheet);
+    EXPECT_TRUE(Has(e, "w.vws:13: file 'link.vws' is the worksheet itself")) << e;
+    EXPECT_EQ(ReadText(dir_ + "\\w.vws"), sheet) << "the worksheet is untouched";
+}
+
+TEST_F(Outputs, AShortNameOfAFolderIsTheFolder) {
+    const std::string folder = dir_ + "\\a folder with a long name";
+    ASSERT_TRUE(CreateDirectoryW(velktest::Wide(folder).c_str(), nullptr));
+    wchar_t shortName[MAX_PATH];
+    const DWORD n = GetShortPathNameW(velktest::Wide(folder).c_str(), shortName, MAX_PATH);
+    ASSERT_TRUE(n > 0 && n < MAX_PATH);
+    const std::string alias = velktest::Utf8(std::wstring(shortName, n));
+    ASSERT_NE(alias.substr(alias.find_last_of('\\') + 1), "a folder with a long name") << alias;
+    const std::string aliasName = alias.substr(alias.find_last_of('\\') + 1);
+    // Neither recording exists before the check.
+    std::string e = Prepare(Records("a folder with a long name/x.csv", aliasName + "/x.csv"));
+    EXPECT_TRUE(Has(e, "w.vws:15: file '" + aliasName + "/x.csv' is the file [record a] (line 13) writes")) << e;
+    EXPECT_EQ(velktest::FolderEntries(folder), std::vector<std::string>{}) << "the check leaves no file behind";
+    // The card configuration under the folder's short name.
+    WriteText(folder + "\\card.ini", "[card 0]\nclock = virtual\n");
+    e = Prepare("[experiment]\ndriver_config = a folder with a long name/card.ini\n[module a]\nclass = analog_in\n"
+                "[record a]\nfile = " + aliasName + "/card.ini\n",
+                "w2.vws");
+    EXPECT_TRUE(Has(e, "w2.vws:6: file '" + aliasName + "/card.ini' is the card configuration")) << e;
+}
+
+// ア.csv and ヂ.csv (0x83 0x41 and 0x83 0x61 in code page 932) are two recordings.
+TEST_F(Outputs, KatakanaThatDifferAsBytesByCaseAreTwoFiles) {
+    const std::string e = Prepare(Records(u8"ア.csv", u8"ヂ.csv"));
+    EXPECT_TRUE(e.empty()) << e;
+    EXPECT_EQ(velktest::FolderEntries(dir_), std::vector<std::string>{"w.vws"}) << "the check leaves no file behind";
+}
+
+using velktest::FolderEntries;
+
+// The path helpers take names apart and compare them as UTF-16, never as bytes: names
+// whose second byte in code page 932 is 0x5C, the byte of '\' (ソ 表 能 十 予), are not
+// cut, and ア and ヂ (second bytes 0x41 and 0x61, 'A' and 'a') are not folded into one;
+// letters compare without case as the file system compares them, full-width ones too.
+TEST(Paths, JapaneseNamesAreNeitherCutNorFolded) {
+    const std::string soft = u8"Z:\\tmp\\ソフト";
+    EXPECT_EQ(velk::relativePath(soft + u8"\\予定", soft + u8"\\表\\card.ini"), u8"../表/card.ini");
+    EXPECT_EQ(velk::relativePath(soft + u8"\\表", soft + u8"/表/出力"), u8"出力");
+    EXPECT_EQ(velk::relativePath(soft + u8"\\表", soft + u8"\\表\\"), ".");
+    EXPECT_EQ(velk::relativePath(soft + u8"\\能\\十", soft), "../..");
+    EXPECT_EQ(velk::relativePath(soft + u8"\\能", u8"z:\\TMP\\ソフト\\十.csv"), u8"../十.csv");
+    EXPECT_EQ(velk::relativePath(soft, u8"Z:\\能力\\x.csv"), u8"Z:/能力/x.csv") << "nothing in common but the drive";
+    EXPECT_EQ(velk::relativePath(u8"C:\\予定", u8"D:\\予定\\x.csv"), u8"D:/予定/x.csv");
+    EXPECT_EQ(velk::fullPath(soft + u8"\\表\\..\\予定/./能力.vws"), soft + u8"\\予定\\能力.vws");
+    EXPECT_EQ(velk::folderOf(soft + u8"\\表\\能.ini"), soft + u8"\\表");
+
+    EXPECT_FALSE(velk::samePathText(soft + u8"\\ア.csv", soft + u8"\\ヂ.csv"));
+    EXPECT_FALSE(velk::samePathText(soft + u8"\\表", soft + u8"\\能"));
+    EXPECT_TRUE(velk::samePathText(soft + u8"\\Ａ.csv", u8"z:/tmp/./ソフト/ａ.CSV"));
+    EXPECT_TRUE(velk::samePathText(soft + u8"\\表\\", soft + u8"\\表"));
+    EXPECT_LT(velk::comparePathText(velk::comparablePath(u8"Z:\\a"), velk::comparablePath(u8"Z:\\B")), 0);
+}
+
+TEST(Paths, FoldersWhoseNamesEndInTheByte0x5CAreMadeWhole) {
+    velktest::ScratchFolder scratch("folders");
+    std::string failed;
+    DWORD code = 0;
+    ASSERT_TRUE(velk::makeFolders(scratch.path() + u8"\\ソフト\\十/予定\\能力.csv", failed, code)) << failed << " " << code;
+    EXPECT_EQ(FolderEntries(scratch.path()), std::vector<std::string>{u8"ソフト"});
+    EXPECT_EQ(FolderEntries(scratch.path() + u8"\\ソフト"), std::vector<std::string>{u8"十"});
+    EXPECT_EQ(FolderEntries(scratch.path() + u8"\\ソフト\\十"), std::vector<std::string>{u8"予定"});
+    EXPECT_EQ(FolderEntries(scratch.path() + u8"\\ソフト\\十\\予定"), std::vector<std::string>{}) << "no file made";
+
+    ASSERT_TRUE(velktest::WriteNamed(scratch.path() + u8"\\表", "a file\n"));
+    EXPECT_FALSE(velk::makeFolders(scratch.path() + u8"\\表\\能\\x.csv", failed, code));
+    EXPECT_EQ(failed, scratch.path() + u8"\\表");
+    EXPECT_EQ(code, static_cast<DWORD>(ERROR_DIRECTORY));
+}
+
+TEST(Paths, TwoNamesOfOneFileHaveOneIdentity) {
+    velktest::ScratchFolder scratch("identity");
+    const std::string a = scratch.path() + u8"\\ア.csv";
+    const std::string c = scratch.path() + u8"\\ヂ.csv";
+    ASSERT_TRUE(velktest::WriteNamed(a, "a\n") && velktest::WriteNamed(c, "c\n"));
+    const std::string b = scratch.path() + u8"\\リンク.csv";
+    ASSERT_TRUE(CreateHardLinkW(velktest::Wide(b).c_str(), velktest::Wide(a).c_str(), nullptr));
+    EXPECT_TRUE(velk::fileIdentity(a).known);
+    EXPECT_EQ(velk::fileIdentity(a), velk::fileIdentity(b));
+    EXPECT_NE(velk::fileIdentity(a), velk::fileIdentity(c));
+    EXPECT_EQ(velk::fileIdentity(scratch.path()), velk::fileIdentity(scratch.path() + u8"\\.")) << "a folder too";
+    const std::string missing = scratch.path() + u8"\\無い.csv";
+    EXPECT_FALSE(velk::fileIdentity(missing).known);
+    EXPECT_NE(velk::fileIdentity(missing), velk::fileIdentity(missing)) << "an unknown identity equals nothing";
+
+    EXPECT_TRUE(velk::sameFile(a, b));
+    EXPECT_FALSE(velk::sameFile(a, c));
+    EXPECT_TRUE(velk::sameFile(missing, scratch.path() + u8"/./無い.csv")) << "by name while it does not exist";
+}
+
+TEST(Paths, AnErrorWithoutAWordOfItsOwnGetsTheSystemsText) {
+    EXPECT_EQ(velk::systemErrorText(ERROR_ACCESS_DENIED), "access denied (5)");
+    const std::string text = velk::systemErrorText(ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_EQ(text.substr(text.size() - 7), " (1400)") << text;
+    EXPECT_GT(text.size(), 8u) << text;
+    EXPECT_NE(text.substr(0, 6), "error ") << text;
 }
 
 TEST(VelkRunOutputs, ABadRecordingPathRunsNothingAndSaysSo) {

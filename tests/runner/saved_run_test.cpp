@@ -119,5 +119,65 @@ TEST(SavedRun, TheShippedDemoStateRuns) {
     EXPECT_EQ(csv.rows.size(), 3000u);
 }
 
+
+using velktest::FolderEntries;
+using velktest::MakeFolderNamed;
+using velktest::ReadNamed;
+using velktest::WriteNamed;
+
+// A worksheet in ソフト\表 with output_dir 出力 and driver_config card.ini, saved into
+// ソフト\予定\能力.vws (ソ, 表, 予 and 能 end in the byte 0x5C in code page 932, the
+// byte of '\'): the saved paths lead from 予定 to where the worksheet's led, the
+// folder 予定 is made and nothing else, and the saved worksheet runs again into the
+// same recording.
+TEST(SavedRun, AStateSavedIntoJapaneseFoldersLeadsBackToTheSameFiles) {
+    velktest::ScratchFolder scratch("save-japanese");
+    const std::string soft = scratch.path() + u8"\\ソフト";
+    const std::string dir = soft + u8"\\表";
+    ASSERT_TRUE(MakeFolderNamed(soft) && MakeFolderNamed(dir));
+    ASSERT_TRUE(WriteNamed(dir + "\\card.ini",
+                           "[card 0]\nclock = virtual\nai0 = sine amplitude=2 frequency=5\nai1 = scan step=3\n"));
+    ASSERT_TRUE(WriteNamed(dir + u8"\\試験.vws",
+                           u8"[experiment]\nblock_size = 20\nduration_s = 0.2\noutput_dir = 出力\n"
+                           "driver_config = card.ini\n"
+                           "[module ai]\nclass = analog_in\nchannels = 2\nname = 電圧計\nchannel0 = 正弦\n"
+                           "[record ai]\nfile = 測定.csv\n"));
+    const std::string saved = soft + u8"\\予定\\能力.vws";
+    std::string out;
+    ASSERT_EQ(RunVelk("run \"" + dir + u8"\\試験.vws\" --save \"" + saved + "\"", out), 0) << out;
+    EXPECT_TRUE(Has(out, "saved the modules' state to " + saved + " (after the run)")) << out;
+    EXPECT_EQ(FolderEntries(scratch.path()), std::vector<std::string>{u8"ソフト"});
+    EXPECT_EQ(FolderEntries(soft), (std::vector<std::string>{u8"予定", u8"表"}));
+    EXPECT_EQ(FolderEntries(soft + u8"\\予定"), std::vector<std::string>{u8"能力.vws"});
+    EXPECT_EQ(FolderEntries(dir + u8"\\出力"), (std::vector<std::string>{u8"測定.csv", u8"測定.png"}));
+    const std::string state = ReadNamed(saved);
+    EXPECT_TRUE(Has(state, u8"output_dir    = ../表/出力\n")) << state;
+    EXPECT_TRUE(Has(state, u8"driver_config = ../表/card.ini\n")) << state;
+    EXPECT_TRUE(Has(state, u8"; Saved by velk run from 試験.vws after the run.\n")) << state;
+
+    const std::string first = ReadNamed(dir + u8"\\出力\\測定.csv");
+    ASSERT_EQ(std::count(first.begin(), first.end(), '\n'), 201) << first;
+    ASSERT_TRUE(DeleteFileW(velktest::Wide(dir + u8"\\出力\\測定.csv").c_str()));
+    out.clear();
+    ASSERT_EQ(RunVelk("run \"" + saved + "\"", out), 0) << out;
+    EXPECT_TRUE(Has(out, "  ai: analog_in, 2 channel(s), restored from its saved state\n")) << out;
+    EXPECT_TRUE(Has(out, "card configuration: " + soft + u8"\\予定/../表/card.ini\n")) << out;
+    EXPECT_EQ(ReadNamed(dir + u8"\\出力\\測定.csv"), first) << "the same recording in the same file";
+    EXPECT_EQ(FolderEntries(soft + u8"\\予定"), std::vector<std::string>{u8"能力.vws"});
+}
+
+// ア and ヂ are 0x83 0x41 and 0x83 0x61 in code page 932: as bytes they differ in the
+// case of an ASCII letter, as names they are two files.
+TEST(SavedRun, AStateSavedBesideTheWorksheetUnderItsKatakanaTwinIsAnotherFile) {
+    velktest::ScratchFolder scratch("save-twin");
+    const std::string sheet = scratch.path() + u8"\\ア.vws";
+    ASSERT_TRUE(WriteNamed(sheet, kSmall));
+    std::string out;
+    ASSERT_EQ(RunVelk("run \"" + sheet + "\" --save \"" + scratch.path() + u8"\\ヂ.vws\"", out), 0) << out;
+    EXPECT_EQ(ReadNamed(sheet), kSmall) << "the worksheet is untouched";
+    EXPECT_TRUE(Has(ReadNamed(scratch.path() + u8"\\ヂ.vws"), "[module ai]\n")) << out;
+    EXPECT_EQ(FolderEntries(scratch.path()), (std::vector<std::string>{"rec", u8"ア.vws", u8"ヂ.vws"}));
+}
+
 }  // namespace
 }  // namespace runnertest

@@ -140,3 +140,45 @@ TEST(VelkRun, AQuotedJapaneseTextIsPrintedAsWritten) {
 
 }  // namespace
 }  // namespace runnertest
+
+namespace runnertest {
+namespace {
+
+using velktest::FolderEntries;
+using velktest::MakeFolderNamed;
+using velktest::ReadNamed;
+using velktest::WriteNamed;
+
+// Japanese folder and file names reach the file system as written: the worksheet in
+// ソフト\表 (trail bytes 0x5C in code page 932), its card configuration beside it, the
+// recordings in output_dir 出力, and ア.csv and ヂ.csv (trail bytes 0x41 and 0x61, one
+// apart by case only as bytes) two files. Nothing else appears in the folders.
+TEST(VelkRun, JapaneseFolderAndFileNamesAreUsedAsWritten) {
+    velktest::ScratchFolder scratch("exe-japanese");
+    const std::string soft = scratch.path() + u8"\\ソフト";
+    const std::string dir = soft + u8"\\表";
+    ASSERT_TRUE(MakeFolderNamed(soft) && MakeFolderNamed(dir));
+    ASSERT_TRUE(WriteNamed(dir + "\\card.ini", "[card 0]\nclock = virtual\nai0 = scan step=3\n"));
+    ASSERT_TRUE(WriteNamed(dir + u8"\\試験.vws",
+                           u8"[experiment]\nblock_size = 10\nduration_s = 0.02\noutput_dir = 出力\n"
+                           "driver_config = card.ini\n"
+                           "[module a]\nclass = analog_in\nsocket = 0\n[module d]\nclass = digital_in\nsocket = 0\n"
+                           "[record a]\nfile = ア.csv\n[record d]\nfile = ヂ.csv\n"));
+    std::string out;
+    ASSERT_EQ(RunVelk("run \"" + dir + u8"\\試験.vws\"", out), 0) << out;
+    EXPECT_TRUE(Has(out, u8"worksheet: " + dir + u8"\\試験.vws\n")) << out;
+    EXPECT_TRUE(Has(out, u8"card configuration: " + dir + u8"/card.ini\n")) << out;
+    EXPECT_TRUE(Has(out, u8"出力/ア.csv (20 rows)")) << out;
+    EXPECT_TRUE(Has(out, u8"出力/ヂ.csv (")) << out;
+    EXPECT_EQ(FolderEntries(scratch.path()), std::vector<std::string>{u8"ソフト"});
+    EXPECT_EQ(FolderEntries(soft), std::vector<std::string>{u8"表"});
+    EXPECT_EQ(FolderEntries(dir), (std::vector<std::string>{"card.ini", u8"出力", u8"試験.vws"}));
+    EXPECT_EQ(FolderEntries(dir + u8"\\出力"), (std::vector<std::string>{u8"ア.csv", u8"ア.png", u8"ヂ.csv", u8"ヂ.png"}));
+    const std::string a = ReadNamed(dir + u8"\\出力\\ア.csv");
+    EXPECT_EQ(a.substr(0, 11), "time_s,ch0\n") << a;
+    EXPECT_EQ(std::count(a.begin(), a.end(), '\n'), 21) << a;
+    EXPECT_EQ(ReadNamed(dir + u8"\\出力\\ヂ.csv").substr(0, 11), "time_s,ch0\n");
+}
+
+}  // namespace
+}  // namespace runnertest

@@ -1,6 +1,8 @@
 // Where the driver takes its configuration from, and how the text is parsed.
 #include "driver_loader.h"
 
+#include "tests/support/unicode_files.h"
+
 using namespace simtest;
 
 namespace {
@@ -136,6 +138,33 @@ TEST(SimcardConfigSource, MissingFileNamedByEnvironmentLeavesNoCard)
     ASSERT_TRUE(d.complete());
     EXPECT_TRUE(openableSockets(d).empty());
     EXPECT_NE(std::string::npos, d.lastError().find("absent.ini")) << d.lastError();
+}
+
+// VYTTK17_CONFIG is read as UTF-16 and the file opened by that name: a folder named
+// with characters that code page 932 lacks (Hangul here) still works, and a missing
+// file is named in UTF-8 as the path was given.
+TEST(SimcardConfigSource, AFileInAFolderOutsideTheAnsiCodePageIsRead)
+{
+    clearConfigEnvironment();
+    velktest::ScratchFolder scratch("simcard-wide");
+    const std::string folder = scratch.path() + u8"\\設定-한국";
+    ASSERT_TRUE(velktest::MakeFolderNamed(folder));
+    ASSERT_TRUE(velktest::WriteNamed(folder + u8"\\表.ini", "[card 1]\n[card 3]\n"));
+    SetEnvironmentVariableW(L"VYTTK17_CONFIG", velktest::Wide(folder + u8"\\表.ini").c_str());
+    {
+        LoadedDriver d(driverPath());
+        ASSERT_TRUE(d.complete());
+        EXPECT_EQ(u8"file " + folder + u8"\\表.ini", d.configSource());
+        EXPECT_EQ((std::vector<int>{1, 3}), openableSockets(d));
+    }
+    const std::string missing = folder + u8"\\無い.ini";
+    SetEnvironmentVariableW(L"VYTTK17_CONFIG", velktest::Wide(missing).c_str());
+    {
+        LoadedDriver d(driverPath());
+        clearConfigEnvironment();
+        EXPECT_TRUE(openableSockets(d).empty());
+        EXPECT_NE(std::string::npos, d.lastError().find(missing)) << d.lastError();
+    }
 }
 
 TEST(SimcardConfigSource, ConfigureWithNullRereadsTheEnvironment)

@@ -1,6 +1,7 @@
 // Runs bin\velk.exe as a child process for tests of the program itself.
 #pragma once
 
+#include "tests/support/unicode_files.h"
 #include "velk/host/host.h"
 
 #include <windows.h>
@@ -12,7 +13,8 @@
 
 namespace velktest {
 
-// Runs velk.exe from the test's folder with the arguments; returns its exit code
+// Runs velk.exe from the test's folder with the arguments (UTF-8, handed over as
+// UTF-16, so that Japanese paths arrive whole); returns its exit code
 // (-1 when it could not start, -2 when it did not end within `limitMs` and was
 // stopped, which `out` then says) and appends what it printed to `out`.
 // The default limit is 45 s times VELK_TEST_TIME_SCALE (set where the build runs emulated).
@@ -29,16 +31,16 @@ inline int RunVelk(const std::string& arguments, std::string& out, DWORD limitMs
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return -1;
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si = {};
+    STARTUPINFOW si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = writeEnd;
     si.hStdError = writeEnd;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi = {};
-    const std::string folder = velk::Host::exeDir();
-    std::string line = "\"" + folder + "\\velk.exe\" " + arguments;
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &si, &pi)) {
+    const std::wstring folder = Wide(velk::Host::exeDir());
+    std::wstring line = L"\"" + folder + L"\\velk.exe\" " + Wide(arguments);
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &si, &pi)) {
         CloseHandle(readEnd);
         CloseHandle(writeEnd);
         return -1;

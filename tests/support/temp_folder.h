@@ -41,18 +41,11 @@ inline std::string RunningTest() {
     return t ? std::string(t->test_suite_name()) + "." + t->name() : std::string();
 }
 
-// `path` (ANSI code page) and everything in it; the error code when it stays.
+// `path` (UTF-8, like every path of the stand-in) and everything in it; the error
+// code when it stays.
 inline bool Remove(const std::string& path, std::string& why) {
-    const int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
-    if (n <= 0) {
-        why = "its name does not convert (error " + std::to_string(GetLastError()) + ")";
-        return false;
-    }
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], n);
-    wide.resize(static_cast<size_t>(n) - 1);
     std::error_code ec;
-    std::filesystem::remove_all(std::filesystem::path(wide), ec);
+    std::filesystem::remove_all(std::filesystem::u8path(path), ec);
     if (ec) why = "error " + std::to_string(ec.value());
     return !ec;
 }
@@ -101,17 +94,18 @@ inline void Print(const std::string& owner, std::FILE* out) {
 // filed under `owner`.
 inline std::string Make(const std::string& prefix, const std::string& owner) {
     static std::atomic<unsigned> serial{0};
-    char base[MAX_PATH];
-    const DWORD n = GetTempPathA(sizeof base, base);
-    if (n == 0 || n >= sizeof base) {
-        ADD_FAILURE() << "no temporary folder (GetTempPathA: error " << GetLastError() << ")";
+    wchar_t wideBase[MAX_PATH];
+    const DWORD n = GetTempPathW(MAX_PATH, wideBase);
+    if (n == 0 || n >= MAX_PATH) {
+        ADD_FAILURE() << "no temporary folder (GetTempPathW: error " << GetLastError() << ")";
         return std::string();
     }
+    const std::string base = std::filesystem::path(std::wstring(wideBase, n)).u8string();
     // A folder left by an earlier process with the same id is skipped, never reused.
     for (int attempt = 0; attempt < 1000; ++attempt) {
         const std::string dir =
-            std::string(base, n) + prefix + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
-        if (CreateDirectoryA(dir.c_str(), nullptr)) {
+            base + prefix + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+        if (CreateDirectoryW(std::filesystem::u8path(dir).c_str(), nullptr)) {
             std::lock_guard<std::mutex> lock(Lock());
             List().push_back({dir, owner});
             return dir;
@@ -128,7 +122,7 @@ inline std::string Make(const std::string& prefix, const std::string& owner) {
 
 }  // namespace tempfolders
 
-// A fresh, empty folder `<temp>\<prefix>-<process id>-<n>` (no trailing backslash) that
+// A fresh, empty folder `<temp>\<prefix>-<process id>-<n>` (UTF-8, no trailing backslash) that
 // goes when the running test passes and stays, named, when it fails.
 inline std::string NewTempFolder(const std::string& prefix) {
     return tempfolders::Make(prefix, tempfolders::RunningTest());

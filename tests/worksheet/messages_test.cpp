@@ -4,7 +4,7 @@
 // included); lines end with LF, CRLF or a CR alone.
 #include <gtest/gtest.h>
 
-#include "tests/support/temp_folder.h"
+#include "tests/support/unicode_files.h"
 #include "velk/worksheet/field_text.h"
 #include "velk/common/text.h"
 #include "velk/worksheet/worksheet.h"
@@ -156,26 +156,20 @@ TEST(WorksheetMessages, AQuoteIsCutBetweenCharactersNeverInsideOne) {
     EXPECT_EQ(velk::clipText(u8"測定値", 2), u8"測定...");
 }
 
-// A worksheet with a Japanese name (its path in code page 932, as Windows gives it)
+// A worksheet with a Japanese name (its path in UTF-8, as every path of the stand-in)
 // is named in readable UTF-8, together with the worksheet's own text.
 TEST(WorksheetMessages, AJapaneseFileNameIsReadableBesideTheQuotedText) {
-    const std::string folder = velktest::NewTempFolder("velk-messages");
-    ASSERT_FALSE(folder.empty());
-    const std::string path = folder + "\\" + velk::utf8ToCp932(u8"測定.vws");
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE);
-    const std::string text = u8"[module a]\nclass = analog_in\nname = 〜\n";
-    DWORD written = 0;
-    WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(f);
+    velktest::ScratchFolder folder("messages");
+    const std::string path = folder.path() + u8"\\測定.vws";
+    ASSERT_TRUE(velktest::WriteNamed(path, u8"[module a]\nclass = analog_in\nname = 〜\n"));
 
     velk::WorksheetResult r = velk::loadWorksheet(path);
     EXPECT_EQ(r.error, u8"測定.vws:3: name holds '〜' (U+301C), which code page 932 cannot hold");
     EXPECT_EQ(r.sheet.at(7), u8"測定.vws:7");
 
-    const std::string missing = folder + "\\" + velk::utf8ToCp932(u8"無い.vws");
+    const std::string missing = folder.path() + u8"\\無い.vws";
     r = velk::loadWorksheet(missing);
-    EXPECT_EQ(r.error, velk::cp932ToUtf8(missing) + ": cannot be read");
+    EXPECT_EQ(r.error, missing + ": cannot be read");
     EXPECT_NE(r.error.find(u8"無い.vws"), std::string::npos) << r.error;
 }
 

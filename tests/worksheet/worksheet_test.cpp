@@ -2,6 +2,7 @@
 // verbatim, paths, and each mistake reported with its line.
 #include <gtest/gtest.h>
 
+#include "tests/support/unicode_files.h"
 #include "velk/worksheet/worksheet.h"
 
 using velk::ModuleKind;
@@ -216,6 +217,28 @@ TEST(Worksheet, PathsOfUnixAndWindowsKind) {
     EXPECT_EQ(s.resolve("D:\\out"), "D:\\out");
     s.baseDir = ".";
     EXPECT_EQ(s.resolve("out"), "out");
+}
+
+// A worksheet's path is UTF-8 like its text: a file in ソフト\表 (both end in the byte
+// 0x5C in code page 932) is read, named and resolved against its own folder.
+TEST(Worksheet, AWorksheetInAJapaneseFolderIsReadAndItsPathsResolvedThere) {
+    velktest::ScratchFolder scratch("worksheet-japanese");
+    const std::string dir = scratch.path() + u8"\\ソフト\\表";
+    ASSERT_TRUE(velktest::MakeFolderNamed(scratch.path() + u8"\\ソフト") && velktest::MakeFolderNamed(dir));
+    ASSERT_TRUE(velktest::WriteNamed(dir + u8"\\試験.vws", u8"[experiment]\noutput_dir = 出力\ndriver_config = 能.ini\n"
+                                                         "[module a]\nclass = analog_in\n[record a]\nfile = 測定.csv\n"));
+    velk::WorksheetResult r = velk::loadWorksheet(dir + u8"\\試験.vws");
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.sheet.path, dir + u8"\\試験.vws");
+    EXPECT_EQ(r.sheet.name, u8"試験.vws");
+    EXPECT_EQ(r.sheet.baseDir, dir);
+    EXPECT_EQ(r.sheet.at(2), u8"試験.vws:2");
+    EXPECT_EQ(r.sheet.resolve(r.sheet.outputDir), dir + u8"/出力");
+    EXPECT_EQ(r.sheet.resolve(r.sheet.driverConfig), dir + u8"/能.ini");
+    EXPECT_EQ(velk::folderOf(dir + u8"\\能.ini"), dir);
+
+    r = velk::loadWorksheet(dir + u8"\\無い.vws");
+    EXPECT_EQ(r.error, dir + u8"\\無い.vws: cannot be read");
 }
 
 TEST(Worksheet, AFileThatCannotBeReadIsAnError) {

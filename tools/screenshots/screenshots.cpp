@@ -12,6 +12,7 @@
 // Writes devsel.png, analog_setup.png, about.png, digital_in_setup.png,
 // digital_out_setup.png and live_view.png. Needs a graphics driver that
 // draws (the x11 driver under an X server; tools/screenshots.sh arranges that).
+#include "velk/common/paths.h"
 #include "velk/recording/png.h"
 #include "velk/host/host.h"
 #include "velk/experiment/live_view.h"
@@ -146,9 +147,9 @@ bool ShootLiveView(const std::string& worksheet, double atSeconds, const std::st
     options.windowX = 0;
     options.windowY = 0;
     velk::Experiment e(w.sheet, options);
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    e.setOutputDir(temp);
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+    e.setOutputDir(velk::utf8Path(std::wstring(temp, n <= MAX_PATH ? n : 0)));  // UTF-8, as paths are
     if (!e.prepare()) {
         printf("%s\n", e.error().c_str());
         return false;
@@ -178,8 +179,9 @@ bool ShootLiveView(const std::string& worksheet, double atSeconds, const std::st
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    const std::string folder = argc > 1 ? argv[1] : ".";
+// The folder comes as UTF-16 and is kept as UTF-8, as the stand-in's paths are.
+int wmain(int argc, wchar_t** argv) {
+    const std::string folder = argc > 1 ? velk::utf8Path(argv[1]) : ".";
     SetEnvironmentVariableA("VYTTK17_CONFIG_TEXT", kCards);
     velk::HostOptions options;
     options.warnings = velk::WarningOutput::None;
@@ -249,6 +251,6 @@ int main(int argc, char** argv) {
     else
         allOk = false;
     host.finish();
-    if (argc > 2 && !ShootLiveView(argv[2], 2.0, folder + "/live_view.png")) allOk = false;
+    if (argc > 2 && !ShootLiveView(velk::utf8Path(argv[2]), 2.0, folder + "/live_view.png")) allOk = false;
     return allOk ? 0 : 1;
 }

@@ -7,6 +7,9 @@
 #include <math.h>
 #include <stdlib.h>
 
+#include <exception>
+#include <memory>
+
 namespace velk::cli {
 
 namespace {
@@ -25,10 +28,10 @@ int runSetup(Host& host, const CommandLine& line, std::ostream& out) {
         out << "error: setup takes no arguments: " << line.arguments[0] << "\n" << usage();
         return 2;
     }
-    out << "extension: " << cp932ToUtf8(host.extensionPath()) << "\n";
-    out << "driver folder: " << cp932ToUtf8(host.driverDir()) << "\n";
+    out << "extension: " << host.extensionPath() << "\n";
+    out << "driver folder: " << host.driverDir() << "\n";
     if (!host.load()) {
-        out << "error: " << cp932ToUtf8(host.loadError()) << "\n";
+        out << "error: " << host.loadError() << "\n";
         return 2;
     }
     const int32_t result = host.setup();
@@ -204,8 +207,14 @@ int runCommandLine(const CommandLine& line, std::ostream& out) {
     for (const Command& c : kCommands) {
         if (line.command != c.name) continue;
         if (c.runAlone) return c.runAlone(line, out);
-        Host host(line.options);
-        return c.run(host, line, out);
+        std::unique_ptr<Host> host;
+        try {
+            host = std::make_unique<Host>(line.options);
+        } catch (const std::exception& failure) {  // no main window: said, not left to end the program
+            out << "error: " << failure.what() << "\n";
+            return 2;
+        }
+        return c.run(*host, line, out);
     }
     out << "error: unknown command " << line.command << "\n" << usage();
     return 2;

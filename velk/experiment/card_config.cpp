@@ -11,7 +11,8 @@ namespace velk {
 namespace {
 
 bool writeWhole(const std::string& path, const std::string& text, DWORD& code) {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    HANDLE f = CreateFileW(widePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY,
+                           nullptr);
     if (f == INVALID_HANDLE_VALUE) {
         code = GetLastError();
         return false;
@@ -35,62 +36,68 @@ std::string driverText(Ask ask) {
     return text;
 }
 
-std::string environment(const char* name) {
-    const DWORD n = GetEnvironmentVariableA(name, nullptr, 0);
+// The variables are read and set as UTF-16: the path of the configuration holds
+// whatever characters its folders have, and a value is put back as it was.
+std::string environment(const wchar_t* name) {
+    const DWORD n = GetEnvironmentVariableW(name, nullptr, 0);
     if (n == 0) return std::string();
-    std::string value(n, '\0');
-    value.resize(GetEnvironmentVariableA(name, &value[0], n));
-    return value;
+    std::wstring value(n, L'\0');
+    value.resize(GetEnvironmentVariableW(name, &value[0], n));
+    return utf8Path(value);
+}
+
+bool setEnvironment(const wchar_t* name, const std::string* value) {
+    return SetEnvironmentVariableW(name, value ? widePath(*value).c_str() : nullptr) != 0;
 }
 
 }  // namespace
 
 CardConfiguration::~CardConfiguration() {
-    if (wroteFile_) DeleteFileA(file_.c_str());
+    if (wroteFile_) DeleteFileW(widePath(file_).c_str());
     if (!changedEnvironment_) return;
-    SetEnvironmentVariableA("VYTTK17_CONFIG_TEXT", text_.set ? text_.value.c_str() : nullptr);
-    SetEnvironmentVariableA("VYTTK17_CONFIG", path_.set ? path_.value.c_str() : nullptr);
+    setEnvironment(L"VYTTK17_CONFIG_TEXT", text_.set ? &text_.value : nullptr);
+    setEnvironment(L"VYTTK17_CONFIG", path_.set ? &path_.value : nullptr);
 }
 
 bool CardConfiguration::arrange(std::string& error) {
     if (!sheet_.cardText.empty()) {
-        char folder[MAX_PATH];
+        wchar_t folder[MAX_PATH + 1];
         static unsigned serial = 0;
-        const DWORD n = GetTempPathA(sizeof folder, folder);
-        file_ = std::string(folder, n < sizeof folder ? n : 0) + "velk-card-" + std::to_string(GetCurrentProcessId()) +
-                "-" + std::to_string(++serial) + ".ini";
+        const DWORD n = GetTempPathW(MAX_PATH + 1, folder);
+        file_ = utf8Path(std::wstring(folder, n <= MAX_PATH ? n : 0)) + "velk-card-" +
+                std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial) + ".ini";
         DWORD code = 0;
         if (!writeWhole(file_, sheet_.cardText, code)) {
-            error = "cannot write the card configuration to " + cp932ToUtf8(file_) + ": " + systemErrorText(code);
+            error = "cannot write the card configuration to " + file_ + ": " + systemErrorText(code);
             file_.clear();
             return false;
         }
         wroteFile_ = true;
     } else if (!sheet_.driverConfig.empty()) {
         file_ = sheet_.resolve(sheet_.driverConfig);
-        if (GetFileAttributesA(file_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (GetFileAttributesW(widePath(file_).c_str()) == INVALID_FILE_ATTRIBUTES) {
             // Named as the worksheet writes it (UTF-8), with the folder it is taken from.
             error = sheet_.at(sheet_.lineOf("driver_config")) + ": driver_config: '" + clipText(sheet_.driverConfig) +
                     "' does not exist" +
-                    (isAbsolutePath(sheet_.driverConfig) ? "" : " in " + cp932ToUtf8(sheet_.baseDir));
+                    (isAbsolutePath(sheet_.driverConfig) ? "" : " in " + sheet_.baseDir);
             return false;
         }
     } else {
         return true;  // the driver finds its own: environment, vyttk17.ini beside it, default
     }
     for (Saved* saved : {&text_, &path_}) {
-        const char* name = saved == &text_ ? "VYTTK17_CONFIG_TEXT" : "VYTTK17_CONFIG";
-        saved->set = GetEnvironmentVariableA(name, nullptr, 0) > 0;
+        const wchar_t* name = saved == &text_ ? L"VYTTK17_CONFIG_TEXT" : L"VYTTK17_CONFIG";
+        saved->set = GetEnvironmentVariableW(name, nullptr, 0) > 0;
         saved->value = environment(name);
     }
     changedEnvironment_ = true;
     // The text variable would win over the file: it goes.
-    if (!SetEnvironmentVariableA("VYTTK17_CONFIG_TEXT", nullptr) && !environment("VYTTK17_CONFIG_TEXT").empty()) {
+    if (!setEnvironment(L"VYTTK17_CONFIG_TEXT", nullptr) && !environment(L"VYTTK17_CONFIG_TEXT").empty()) {
         error = "cannot clear VYTTK17_CONFIG_TEXT for the card driver";
         return false;
     }
-    if (!SetEnvironmentVariableA("VYTTK17_CONFIG", file_.c_str()) || environment("VYTTK17_CONFIG") != file_) {
-        error = "cannot hand the card configuration " + cp932ToUtf8(file_) + " to the driver";
+    if (!setEnvironment(L"VYTTK17_CONFIG", &file_) || environment(L"VYTTK17_CONFIG") != file_) {
+        error = "cannot hand the card configuration " + file_ + " to the driver";
         return false;
     }
     return true;
@@ -101,8 +108,7 @@ bool CardConfiguration::check(HMODULE driver, std::string& error) const {
     if (!sim.ConfigError || !sim.ConfigSource) return true;
     const std::string used = driverText([&](char* text, uint32_t size) { return sim.ConfigSource(text, size); });
     if (!file_.empty() && used.compare(0, 5 + file_.size(), "file " + file_) != 0) {
-        error = "the card driver did not take the configuration " + cp932ToUtf8(file_) + ": it used " +
-                cp932ToUtf8(used);
+        error = "the card driver did not take the configuration " + file_ + ": it used " + used;
         return false;
     }
     uint32_t line = 0;
@@ -128,7 +134,6 @@ bool CardConfiguration::check(HMODULE driver, std::string& error) const {
         where = used.compare(0, 5, "file ") == 0 ? used.substr(5) : used;
         const size_t mark = where.rfind(" (");
         if (mark != std::string::npos) where.erase(mark);
-        where = cp932ToUtf8(where);
         if (line > 0) where += ":" + std::to_string(line);
     }
     error = where + ": " + reason + " (the simulated card's configuration; nothing was built)";
@@ -137,10 +142,10 @@ bool CardConfiguration::check(HMODULE driver, std::string& error) const {
 
 std::string CardConfiguration::describe() const {
     if (wroteFile_) {
-        return cp932ToUtf8(sheet_.name) + ", lines " + std::to_string(sheet_.cardLines.front()) + " to " +
+        return sheet_.name + ", lines " + std::to_string(sheet_.cardLines.front()) + " to " +
                std::to_string(sheet_.cardLines.back());
     }
-    if (!file_.empty()) return cp932ToUtf8(file_);
+    if (!file_.empty()) return file_;
     return "the driver's own (VYTTK17_CONFIG_TEXT, VYTTK17_CONFIG, vyttk17.ini beside it or its default)";
 }
 

@@ -98,14 +98,14 @@ void Experiment::printSummary(std::ostream& out) const {
         }
         if (!r.recorded) continue;
         if (!r.recording)
-            out << "  not recorded: " << cp932ToUtf8(r.csvPath) << " was never opened\n";
+            out << "  not recorded: " << r.csvPath << " was never opened\n";
         else if (!r.recordingEnded)
-            out << "  recording to " << cp932ToUtf8(r.csvPath) << " (" << r.csv->rows() << " rows so far)\n";
+            out << "  recording to " << r.csvPath << " (" << r.csv->rows() << " rows so far)\n";
         else if (r.recordingError.empty())
-            out << "  recorded to " << cp932ToUtf8(r.csvPath) << " (" << r.recordedRows << " rows)\n";
+            out << "  recorded to " << r.csvPath << " (" << r.recordedRows << " rows)\n";
         else
             out << "  RECORDING INCOMPLETE: " << r.recordingError << "\n";
-        if (r.chart && r.chart->written()) out << "  chart " << cp932ToUtf8(r.chartPath) << "\n";
+        if (r.chart && r.chart->written()) out << "  chart " << r.chartPath << "\n";
     }
     if (report_.warnings.empty()) {
         out << "warnings: none\n";
@@ -126,7 +126,7 @@ int runWorksheet(const std::string& path, const HostOptions& options, const RunO
         out << "error: " << w.error << "\n";  // UTF-8 already
         return 2;
     }
-    out << "worksheet: " << cp932ToUtf8(w.sheet.path) << "\n";
+    out << "worksheet: " << w.sheet.path << "\n";
     Experiment e(w.sheet, options);
     if (!run.outputDir.empty()) e.setOutputDir(run.outputDir);
     e.setCharts(run.charts);

@@ -12,6 +12,7 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <exception>
 #include <map>
 
 namespace velk {
@@ -90,9 +91,14 @@ bool Experiment::prepare() {
     if (!checkOutputs()) return false;
     card_ = std::make_unique<CardConfiguration>(sheet_);
     if (!card_->arrange(error_)) return false;
-    host_ = std::make_unique<Host>(options_);
+    try {
+        host_ = std::make_unique<Host>(options_);
+    } catch (const std::exception& failure) {  // no main window: said, not thrown out of the run
+        error_ = failure.what();
+        return false;
+    }
     if (!host_->load()) {
-        error_ = "the extension could not be loaded: " + cp932ToUtf8(host_->loadError());
+        error_ = "the extension could not be loaded: " + host_->loadError();
         return false;
     }
     if (host_->setup() != 1) {

@@ -30,49 +30,6 @@ std::string number(double v) {
     return text;
 }
 
-std::string fullPathOf(const std::string& path) {
-    char full[MAX_PATH * 2];
-    const DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-    return n > 0 && n < sizeof full ? std::string(full, n) : path;
-}
-
-std::vector<std::string> components(const std::string& path) {
-    std::vector<std::string> parts;
-    std::string part;
-    for (char c : path) {
-        if (c == '\\' || c == '/') {
-            if (!part.empty()) parts.push_back(part);
-            part.clear();
-        } else {
-            part += c;
-        }
-    }
-    if (!part.empty()) parts.push_back(part);
-    return parts;
-}
-
-bool sameName(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
-
-// `target` as seen from `folder`: relative on the same drive ("../card.ini", "."),
-// else absolute.
-std::string relativeFrom(const std::string& folder, const std::string& target) {
-    const std::vector<std::string> from = components(fullPathOf(folder));
-    const std::vector<std::string> to = components(fullPathOf(target));
-    size_t common = 0;
-    while (common < from.size() && common < to.size() && sameName(from[common], to[common])) ++common;
-    // Nothing in common but the drive (or not even that): the full path says more.
-    if (common <= 1) {
-        std::string full = fullPathOf(target);
-        for (char& c : full)
-            if (c == '\\') c = '/';
-        return full;
-    }
-    std::string rel;
-    for (size_t i = common; i < from.size(); ++i) rel += rel.empty() ? ".." : "/..";
-    for (size_t i = common; i < to.size(); ++i) rel += (rel.empty() ? "" : "/") + to[i];
-    return rel.empty() ? "." : rel;
-}
-
 // Whether a value reads back from `key = value` as it stands: no blanks at its ends
 // and no comment in it.
 bool plainValue(const std::string& v) {
@@ -144,12 +101,12 @@ bool moduleSection(std::ostringstream& s, const Worksheet& w, Host& host, const 
 
 bool writeWhole(const std::string& path, const std::string& text, std::string& error) {
     const std::string folder = folderOf(path);
-    char temp[MAX_PATH];
-    if (!GetTempFileNameA(folder.c_str(), "vws", 0, temp)) {
-        error = cp932ToUtf8(path) + " cannot be written: " + systemErrorText(GetLastError());
+    wchar_t temp[MAX_PATH];
+    if (!GetTempFileNameW(widePath(folder).c_str(), L"vws", 0, temp)) {
+        error = path + " cannot be written: " + systemErrorText(GetLastError());
         return false;
     }
-    HANDLE h = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written = 0;
     bool ok = h != INVALID_HANDLE_VALUE &&
               WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
@@ -159,13 +116,13 @@ bool writeWhole(const std::string& path, const std::string& text, std::string& e
         code = GetLastError();
     }
     // The file is replaced whole, never left half written.
-    if (ok && !MoveFileExA(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (ok && !MoveFileExW(temp, widePath(path).c_str(), MOVEFILE_REPLACE_EXISTING)) {
         ok = false;
         code = GetLastError();
     }
     if (!ok) {
-        DeleteFileA(temp);
-        error = cp932ToUtf8(path) + " cannot be written: " + systemErrorText(code);
+        DeleteFileW(temp);
+        error = path + " cannot be written: " + systemErrorText(code);
     }
     return ok;
 }
@@ -177,7 +134,7 @@ bool savedWorksheetText(Experiment& e, const std::string& path, const std::strin
     const Worksheet& w = e.sheet();
     const std::string folder = folderOf(windowsPath(path));
     std::ostringstream s;
-    s << "; Saved by velk run from " << cp932ToUtf8(w.name) << " " << when << ".\n"
+    s << "; Saved by velk run from " << w.name << " " << when << ".\n"
       << "; Each module comes back as Velk keeps it: its record's channel counts and texts\n"
       << "; and its private data area byte for byte (area_NNN: the bytes from byte NNN, in\n"
       << "; hex). It is restored without its create code or dialog and then asked whether\n"
@@ -193,9 +150,9 @@ bool savedWorksheetText(Experiment& e, const std::string& path, const std::strin
     }
     // Paths as the worksheet wrote them when the new file is beside it or they are
     // absolute; otherwise from the new file's folder to where they led.
-    const bool beside = comparablePath(folder) == comparablePath(w.baseDir);
+    const bool beside = sameFile(folder, w.baseDir);
     auto rebased = [&](const std::string& p) {
-        return beside || isAbsolutePath(p) ? p : cp932ToUtf8(relativeFrom(folder, w.resolve(p)));
+        return beside || isAbsolutePath(p) ? p : relativePath(folder, w.resolve(p));
     };
     const std::string outputs = w.outputDir == "." ? rebased(".") : rebased(w.outputDir);
     if (outputs != ".") s << "output_dir    = " << outputs << "\n";
@@ -251,7 +208,7 @@ bool StateSaver::finish(Experiment& e, std::ostream& out) {
     if (!request_.atSeconds) return save(e, "after the run", out);
     if (!saved_ && !failed_)
         out << "error: the data did not reach --save-at " << fmtNumber("%g", *request_.atSeconds)
-            << " s before the run ended; " << cp932ToUtf8(windowsPath(request_.path)) << " was not written\n";
+            << " s before the run ended; " << windowsPath(request_.path) << " was not written\n";
     return saved_;
 }
 
@@ -264,7 +221,7 @@ bool StateSaver::save(Experiment& e, const std::string& when, std::ostream& out)
         return false;
     }
     saved_ = true;
-    out << "saved the modules' state to " << cp932ToUtf8(path) << " (" << when << ")\n";
+    out << "saved the modules' state to " << path << " (" << when << ")\n";
     out.flush();
     return true;
 }

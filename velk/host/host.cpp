@@ -6,6 +6,7 @@
 #include "velk/host/velk_functions.h"
 #include "velk/host/host_internal.h"
 #include "velk/host/bound_names.h"
+#include "velk/common/paths.h"
 #include "velk/common/text.h"
 
 #include <stdexcept>
@@ -78,11 +79,11 @@ Host::~Host() {
 Host* Host::current() { return g_current; }
 
 std::string Host::exeDir() {
-    char path[MAX_PATH] = {};
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string p(path, n);
-    size_t slash = p.find_last_of("\\/");
-    return slash == std::string::npos ? std::string(".") : p.substr(0, slash);
+    wchar_t path[MAX_PATH * 4] = {};
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
+    const std::wstring p(path, n < MAX_PATH * 4 ? n : 0);
+    const size_t slash = p.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::string(".") : utf8Path(p.substr(0, slash));
 }
 
 std::string Host::extensionPath() const {
@@ -141,9 +142,9 @@ bool Host::load() {
     if (extension_) return true;
     loadError_.clear();
     const std::string dir = driverDir();
-    SetDllDirectoryA(dir.c_str());
+    SetDllDirectoryW(widePath(dir).c_str());
     const std::string path = extensionPath();
-    extension_ = LoadLibraryA(path.c_str());
+    extension_ = LoadLibraryW(widePath(path).c_str());
     if (!extension_) {
         loadError_ = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
         return false;
@@ -185,7 +186,8 @@ int32_t Host::callWep(int32_t value) { return wepFn_ ? wepFn_(value) : -1; }
 
 void Host::buildAnswers() {
     texts_ = std::make_unique<Texts>(kVariableNameCount);
-    const std::string dir = exeDir();
+    // Velk's folder variables hold code page 932, as the extension reads its texts.
+    const std::string dir = utf8ToCp932(exeDir());
     auto pen = [this](COLORREF c) {
         HPEN p = CreatePen(PS_SOLID, 1, c);
         gdiObjects_.push_back(p);

@@ -1,6 +1,6 @@
 // The Velk stand-in: the host side of the extension's world. A Host owns Velk's
 // main window (which answers the look-up messages), loads the extension with
-// LoadLibraryA, implements the Velk functions the extension calls, keeps the
+// LoadLibraryW, implements the Velk functions the extension calls, keeps the
 // linked variables current in the extension's storage, and holds the module
 // instances with their output channels, block pools and input queues.
 //
@@ -49,7 +49,7 @@ public:
 
     // The live host, or null.
     static Host* current();
-    static std::string exeDir();
+    static std::string exeDir();  // UTF-8, like every path of the stand-in
     // The stand-ins of functions that have no implementation report here.
     static void reportUnexpectedCall(const char* name);
 
@@ -61,7 +61,7 @@ public:
     std::string driverDir() const;
 
     // ---- The extension ----
-    // SetDllDirectoryA(driver folder), LoadLibraryA(extension), find the exports.
+    // SetDllDirectoryW(driver folder), LoadLibraryW(extension), find the exports.
     bool load();
     bool isLoaded() const { return extension_ != nullptr; }
     HMODULE extensionModule() const { return extension_; }

@@ -36,9 +36,9 @@ struct HostOptions {
     std::set<std::string> zeroNames;
     // DefineDllVariable answers 0 for these linked-variable names.
     std::set<std::string> refusedLinks;
-    // The extension to load; unset: <exe dir>\Velk_ux1.dll.
+    // The extension to load (paths are UTF-8); unset: <exe dir>\Velk_ux1.dll.
     std::optional<std::string> extensionPath;
-    // Folder given to SetDllDirectoryA before the extension is loaded, where it finds
+    // Folder given to SetDllDirectoryW before the extension is loaded, where it finds
     // the card driver; unset: <exe dir>\driver. An empty text adds no folder.
     std::optional<std::string> driverDir;
     WarningOutput warnings = WarningOutput::Stdout;

@@ -4,6 +4,7 @@
 #include "velk/host/host.h"
 
 #include "velk/host/host_internal.h"
+#include "velk/common/paths.h"
 
 namespace velk {
 
@@ -43,7 +44,7 @@ void Host::createWindow() {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1);
     wc.lpszClassName = kMainWindowClass;
     if (!RegisterClassExA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-        throw std::runtime_error("velk::Host: cannot register the main window class");
+        throw std::runtime_error("Velk's main window class cannot be registered: " + systemErrorText(GetLastError()));
 
     HMENU bar = CreateMenu();
     auto popup = [bar](const char* caption, std::initializer_list<std::pair<UINT, const char*>> items) {
@@ -74,8 +75,9 @@ void Host::createWindow() {
                                   options_.windowX, options_.windowY, options_.windowWidth, options_.windowHeight,
                                   nullptr, bar, instance_, nullptr);
     if (!mainWindow_) {
+        const DWORD code = GetLastError();
         DestroyMenu(bar);
-        throw std::runtime_error("velk::Host: cannot create the main window");
+        throw std::runtime_error("Velk's main window cannot be created: " + systemErrorText(code));
     }
     mainMenu_ = bar;
     desk_ = mainWindow_;

@@ -1,5 +1,7 @@
 #include "velk/recording/png.h"
 
+#include "velk/common/paths.h"
+
 #include <stdio.h>
 
 namespace velk {
@@ -201,7 +203,7 @@ bool WritePng(const std::string& path, int width, int height, const std::vector<
     Chunk(file, "IHDR", header);
     Chunk(file, "IDAT", ZlibCompress(raw));
     Chunk(file, "IEND", {});
-    FILE* f = fopen(path.c_str(), "wb");
+    FILE* f = _wfopen(widePath(path).c_str(), L"wb");
     if (!f) return false;
     const bool ok = fwrite(file.data(), 1, file.size(), f) == file.size();
     return fclose(f) == 0 && ok;

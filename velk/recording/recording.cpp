@@ -19,10 +19,10 @@ CsvSink::~CsvSink() {
 }
 
 bool CsvSink::open(std::string& error) {
-    file_ = CreateFileA(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                        nullptr);
+    file_ = CreateFileW(widePath(path_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file_ != INVALID_HANDLE_VALUE) return true;
-    error = "cannot write " + cp932ToUtf8(path_) + ": " + systemErrorText(GetLastError());
+    error = "cannot write " + path_ + ": " + systemErrorText(GetLastError());
     return false;
 }
 
@@ -63,7 +63,7 @@ void CsvSink::write(bool all) {
 
 bool CsvSink::end(std::string& error) {
     if (file_ == INVALID_HANDLE_VALUE) {
-        error = "cannot write " + cp932ToUtf8(path_) + ": it was never opened";
+        error = "cannot write " + path_ + ": it was never opened";
         return false;
     }
     write(true);
@@ -73,7 +73,7 @@ bool CsvSink::end(std::string& error) {
     }
     file_ = INVALID_HANDLE_VALUE;
     if (failure_ == 0) return true;
-    error = "cannot write " + cp932ToUtf8(path_) + ": " + systemErrorText(failure_) +
+    error = "cannot write " + path_ + ": " + systemErrorText(failure_) +
             "; it is incomplete (it holds at most the first " + std::to_string(failedAtRow_) + " of " +
             std::to_string(rows_) + " rows)";
     return false;

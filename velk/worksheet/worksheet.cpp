@@ -1,6 +1,6 @@
 #include "velk/worksheet/worksheet.h"
 
-#include "velk/common/text.h"
+#include "velk/common/paths.h"
 
 #include <windows.h>
 
@@ -78,14 +78,14 @@ int Worksheet::lineOf(const std::string& key) const {
     return experimentLine > 0 ? experimentLine : 1;
 }
 
-std::string Worksheet::at(int line) const { return cp932ToUtf8(name) + ":" + std::to_string(line > 0 ? line : 1); }
+std::string Worksheet::at(int line) const { return name + ":" + std::to_string(line > 0 ? line : 1); }
 
 WorksheetResult loadWorksheet(const std::string& path) {
     const std::string file = windowsPath(path);
     WorksheetResult r;
-    HANDLE in = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE in = CreateFileW(widePath(file).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (in == INVALID_HANDLE_VALUE) {
-        r.error = cp932ToUtf8(file) + ": cannot be read";
+        r.error = file + ": cannot be read";
         return r;
     }
     // Read no more than a worksheet can be, whatever the path names (a device such
@@ -98,11 +98,11 @@ WorksheetResult loadWorksheet(const std::string& path) {
         text.append(chunk, got);
     CloseHandle(in);
     if (!ok) {
-        r.error = cp932ToUtf8(file) + ": cannot be read";
+        r.error = file + ": cannot be read";
         return r;
     }
     if (text.size() > kMaxWorksheetBytes) {
-        r.error = cp932ToUtf8(file) + ": larger than " + std::to_string(kMaxWorksheetBytes >> 20) +
+        r.error = file + ": larger than " + std::to_string(kMaxWorksheetBytes >> 20) +
                   " MB; a worksheet is a small text file";
         return r;
     }

@@ -79,8 +79,9 @@ struct RecordDef {
 };
 
 struct Worksheet {
-    std::string path;     // the file it was read from (empty for text), code page 932
-    std::string name;     // how messages name it ("demo.vws"), code page 932 like the path
+    // Paths are UTF-8 like the worksheet's text (velk/common/paths.h).
+    std::string path;     // the file it was read from (empty for text)
+    std::string name;     // how messages name it ("demo.vws")
     std::string baseDir;  // folder relative paths are taken from (no trailing separator)
     double periodMs = 1.0;
     uint32_t blockSize = 100;
@@ -103,15 +104,15 @@ struct Worksheet {
     int lineOf(const std::string& key) const;
     // A path of the worksheet resolved against baseDir (absolute paths as they are).
     std::string resolve(const std::string& path) const;
-    // "demo.vws:14", in UTF-8: how a message about a mistake on a line of this
+    // "demo.vws:14": how a message about a mistake on a line of this
     // worksheet begins (followed by ": what"). A line below 1 is taken as line 1.
     std::string at(int line) const;
 };
 
 struct WorksheetResult {
     Worksheet sheet;
-    // "name:line: what" when the text could not be used, in UTF-8 (the name
-    // converted from code page 932, the worksheet's text quoted as it was written);
+    // "name:line: what" when the text could not be used, in UTF-8 (the worksheet's
+    // text quoted as it was written);
     // "name: what" only when the file as a whole cannot be read.
     std::string error;
     int errorLine = 0;
@@ -121,21 +122,23 @@ struct WorksheetResult {
 // A worksheet is a small text file: reading stops beyond this size.
 constexpr size_t kMaxWorksheetBytes = 16u << 20;
 
-// Reads worksheet text; `sourceName` (code page 932, as a file name is) prefixes error
+// Reads worksheet text; `sourceName` (UTF-8, as paths are) prefixes error
 // messages, `baseDir` resolves paths. The text is UTF-8: UTF-16, NUL bytes and invalid
 // UTF-8 are refused with their line. A line ends with LF, CRLF or a CR alone.
 // Parsing takes time in proportion to the text. After the text has been read, the
 // rules of velk/worksheet_rules.h are checked.
 WorksheetResult parseWorksheet(const std::string& text, const std::string& sourceName = "worksheet",
                                const std::string& baseDir = ".");
-// Reads the file (a Unix path starting with '/' is taken as Z:/...), at most
-// kMaxWorksheetBytes of it.
+// Reads the file (a UTF-8 path; one starting with '/' is a Unix path, taken as
+// Z:/...), at most kMaxWorksheetBytes of it.
 WorksheetResult loadWorksheet(const std::string& path);
 
 // "/work/x" -> "Z:/work/x"; other paths unchanged.
 std::string windowsPath(const std::string& path);
 bool isAbsolutePath(const std::string& path);
 // The folder of a path, without its trailing separator ("." when there is none).
+// UTF-8 is cut at its separators as bytes: no byte of a character beyond ASCII is
+// '/' or '\'.
 std::string folderOf(const std::string& path);
 
 }  // namespace velk

@@ -122,7 +122,7 @@ public:
 private:
     bool fail(int line, const std::string& what) {
         if (r_.error.empty()) {
-            r_.error = (line > 0 ? r_.sheet.at(line) : cp932ToUtf8(source_)) + ": " + what;
+            r_.error = (line > 0 ? r_.sheet.at(line) : source_) + ": " + what;
             r_.errorLine = line;
         }
         return false;
