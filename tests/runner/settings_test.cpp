@@ -6,6 +6,7 @@
 #include "tests/support/known_difference.h"
 
 #include "velk/dialogs/module_dialogs.h"
+#include "velk/common/strings.h"
 #include "velk/common/text.h"
 
 namespace runnertest {

@@ -5,6 +5,7 @@
 #include "velk/experiment/output_files.h"
 #include "velk/experiment/runner.h"
 #include "velk/experiment/saved_state.h"
+#include "velk/common/strings.h"
 #include "velk/common/text.h"
 #include "velk/worksheet/worksheet_rules.h"
 
@@ -107,13 +108,7 @@ void hexLines(std::ostringstream& s, const std::string& area) {
     for (size_t at = 0; at < area.size(); at += 16) {
         char key[16];
         snprintf(key, sizeof key, "area_%03u =", static_cast<unsigned>(at));
-        s << key;
-        for (size_t i = at; i < area.size() && i < at + 16; ++i) {
-            char byte[4];
-            snprintf(byte, sizeof byte, " %02X", static_cast<unsigned char>(area[i]));
-            s << byte;
-        }
-        s << "\n";
+        s << key << ' ' << hexBytes(std::string_view(area).substr(at, 16)) << "\n";
     }
 }
 
