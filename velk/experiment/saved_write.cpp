@@ -22,14 +22,7 @@ namespace velk {
 namespace {
 
 // The shortest text that reads back as the same number.
-std::string number(double v) {
-    char text[40];
-    for (int digits = 6; digits <= 17; ++digits) {
-        snprintf(text, sizeof text, "%.*g", digits, v);
-        if (strtod(text, nullptr) == v) break;
-    }
-    return text;
-}
+std::string number(double v) { return formatNumber(v); }
 
 std::string fullPathOf(const std::string& path) {
     char full[MAX_PATH * 2];
@@ -219,7 +212,7 @@ bool StateSaver::check(const Experiment& e, std::string& error) const {
         const double block = blockSeconds(w);
         const uint64_t last = blocksNeeded(w);
         if (sources && ceil(at / block - 1e-9) >= static_cast<double>(last)) {
-            error = "--save-at " + fmtNumber("%g", at) + " is never reached: the run ends when the data reach " +
+            error = "--save-at " + formatNumber(at) + " is never reached: the run ends when the data reach " +
                     fmtNumber("%g", coveredSeconds(w)) + " s (blocks of " + fmtNumber("%g", block) +
                     " s); the last point to save during the run is " +
                     fmtNumber("%g", static_cast<double>(last - 1) * block) + " s";
@@ -238,14 +231,14 @@ bool StateSaver::check(const Experiment& e, std::string& error) const {
 
 void StateSaver::arm(Experiment& e, std::ostream& out) {
     if (!wanted() || !request_.atSeconds) return;
-    const std::string when = "during the run, once the data reached " + fmtNumber("%g", *request_.atSeconds) + " s";
+    const std::string when = "during the run, once the data reached " + formatNumber(*request_.atSeconds) + " s";
     e.atDataTime(*request_.atSeconds, [this, &e, &out, when] { save(e, when, out); });
 }
 
 bool StateSaver::finish(Experiment& e, std::ostream& out) {
     if (!request_.atSeconds) return save(e, "after the run", out);
     if (!saved_ && !failed_)
-        out << "error: the data did not reach --save-at " << fmtNumber("%g", *request_.atSeconds)
+        out << "error: the data did not reach --save-at " << formatNumber(*request_.atSeconds)
             << " s before the run ended; " << cp932ToUtf8(windowsPath(request_.path)) << " was not written\n";
     return saved_;
 }
