@@ -61,6 +61,9 @@ TEST(Strings, NumbersAreReadWholeAndFinite) {
         {"-2.5", -2.5}, {"+1", 1.0}, {".5", 0.5}, {"5.", 5.0}, {"1E+3", 1000.0}, {"-0", -0.0}, {"007", 7.0},
         {"4.9e-324", 4.9e-324}, {"1.7976931348623157e308", DBL_MAX},
         {"0.30000000000000004", 0.1 + 0.2},  // the nearest double, not 0.3's
+        // Products near half a unit, once rounded a unit off on i686's x87 unit.
+        {"-2.875680085140414e+37", -2.875680085140414e+37}, {"3063501465436824e17", 3063501465436824e17},
+        {"3387818775995115e16", 3387818775995115e16}, {"1426839491280382e19", 1426839491280382e19},
     };
     double v = 0;
     for (const auto& g : good) {
@@ -74,6 +77,18 @@ TEST(Strings, NumbersAreReadWholeAndFinite) {
         EXPECT_EQ(v, 42) << "left as it was: " << bad;
     }
 }
+
+#if defined(__i386__)
+// Reading sets the x87 unit to double precision for the call only.
+TEST(Strings, ReadingANumberLeavesTheX87PrecisionAsItWas) {
+    const unsigned int before = _controlfp(0, 0);
+    _controlfp(_PC_64, _MCW_PC);
+    double v = 0;
+    EXPECT_TRUE(parseNumber("3063501465436824e17", v));
+    EXPECT_EQ(_controlfp(0, 0) & _MCW_PC, static_cast<unsigned int>(_PC_64));
+    _controlfp(before, _MCW_PC);
+}
+#endif
 
 TEST(Strings, NumbersAreWrittenShortAndReadBackExactly) {
     const struct {

@@ -1,5 +1,6 @@
 #include "velk/common/strings.h"
 
+#include <float.h>
 #include <math.h>
 
 #include <charconv>
@@ -39,10 +40,11 @@ int hexDigit(char c) {
 
 bool parseDigits(std::string_view text, uint64_t& out, int base) {
     // from_chars takes no sign for an unsigned type, so digits are all it reads.
+    if (text.empty()) return false;
     uint64_t v = 0;
     const char* end = text.data() + text.size();
     const std::from_chars_result r = std::from_chars(text.data(), end, v, base);
-    if (text.empty() || r.ec != std::errc() || r.ptr != end) return false;
+    if (r.ec != std::errc() || r.ptr != end) return false;
     out = v;
     return true;
 }
@@ -69,11 +71,36 @@ bool parseInteger(std::string_view text, int64_t& out, int base) {
     return true;
 }
 
+#if defined(__i386__)
+namespace {
+
+// The i686 standard library reads a number of at most 16 digits with a power of ten
+// up to 22 by one product on the x87 unit, rounded to its 64-bit mantissa and then
+// again to the double's 53 bits: one in about ten thousand such numbers comes out a
+// unit off ("-2.875680085140414e+37"). With the unit's precision set to 53 bits for the
+// call the product is rounded once, as a double.
+class DoublePrecisionX87 {
+public:
+    DoublePrecisionX87() : saved_(_controlfp(0, 0)) { _controlfp(_PC_53, _MCW_PC); }
+    ~DoublePrecisionX87() { _controlfp(saved_, _MCW_PC); }
+    DoublePrecisionX87(const DoublePrecisionX87&) = delete;
+    DoublePrecisionX87& operator=(const DoublePrecisionX87&) = delete;
+
+private:
+    unsigned int saved_;
+};
+
+}  // namespace
+#endif
+
 bool parseNumber(std::string_view text, double& out) {
     bool negative = false;
     double v = 0;
     if (!splitSign(text, negative) || text.empty()) return false;
     const char* end = text.data() + text.size();
+#if defined(__i386__)
+    const DoublePrecisionX87 precision;
+#endif
     const std::from_chars_result r = std::from_chars(text.data(), end, v, std::chars_format::general);
     if (r.ec != std::errc() || r.ptr != end || !isfinite(v)) return false;
     out = negative ? -v : v;
