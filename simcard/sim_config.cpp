@@ -1,8 +1,9 @@
 #include "simcard/sim_config.h"
 
+#include "velk/common/strings.h"
+
 #include <ctype.h>
 #include <algorithm>
-#include <math.h>
 #include <string.h>
 
 namespace simcard {
@@ -15,19 +16,9 @@ const char* const kOperationNames[kOperations] = {
     "Tk17OutPort", "Tk17InPort", "Tk17GetLastError",
 };
 
-std::string trim(const std::string& s)
-{
-    size_t b = 0, e = s.size();
-    while (b < e && isspace(static_cast<unsigned char>(s[b]))) ++b;
-    while (e > b && isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-    return s.substr(b, e - b);
-}
-
-std::string lower(std::string s)
-{
-    for (char& c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+// The configuration is UTF-8 text: lowering ASCII letters leaves its characters whole.
+using velk::lowerAscii;
+using velk::trim;
 
 std::vector<std::string> words(const std::string& s)
 {
@@ -45,43 +36,12 @@ std::vector<std::string> words(const std::string& s)
 // Byte in hexadecimal, with or without 0x: "0A", "0x0a", "ff".
 bool parseHexByte(const std::string& s, uint8_t& out)
 {
-    std::string digits = s;
+    std::string_view digits = s;
     if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
-        digits = digits.substr(2);
-    if (digits.empty() || digits.size() > 2) return false;
-    int64_t v;
-    if (!parseInteger("0x" + digits, v)) return false;
+        digits.remove_prefix(2);
+    uint64_t v;
+    if (digits.size() > 2 || !velk::parseDigits(digits, v, 16)) return false;
     out = static_cast<uint8_t>(v);
-    return true;
-}
-
-// Decimal number with optional fraction and exponent, independent of the C locale.
-bool parseReal(const std::string& s, double& out)
-{
-    size_t i = 0;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-    long double mantissa = 0;
-    int scale = 0;
-    bool digits = false;
-    for (; i < s.size() && isdigit(static_cast<unsigned char>(s[i])); ++i, digits = true)
-        mantissa = mantissa * 10 + (s[i] - '0');
-    if (i < s.size() && s[i] == '.') {
-        for (++i; i < s.size() && isdigit(static_cast<unsigned char>(s[i])); ++i, digits = true) {
-            mantissa = mantissa * 10 + (s[i] - '0');
-            --scale;
-        }
-    }
-    if (!digits) return false;
-    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-        int64_t e;
-        if (!parseInteger(s.substr(i + 1), e) || e > 300 || e < -300) return false;
-        scale += static_cast<int>(e);
-        i = s.size();
-    }
-    if (i != s.size()) return false;
-    long double v = mantissa * powl(10.0L, scale);
-    out = static_cast<double>(negative ? -v : v);
     return true;
 }
 
@@ -112,7 +72,7 @@ bool parseCode(const std::string& s, uint32_t span, uint16_t& out)
 // "bits=12" or "bits=16" of a scan or a code list: the span of its codes; 0 otherwise.
 uint32_t codeSpanOf(const std::string& word)
 {
-    const std::string w = lower(word);
+    const std::string w = lowerAscii(word);
     return w == "bits=12" ? 4096u : w == "bits=16" ? 65536u : 0u;
 }
 
@@ -129,29 +89,20 @@ std::string clip(const std::string& s)
     return s.substr(0, cut) + "...";
 }
 
-// Integer in C notation: decimal, or hexadecimal with 0x. Optional sign.
+// Integer in C notation: decimal, or hexadecimal with 0x. Optional sign. At most
+// 0x7FFFFFFFFFFF either way, far beyond any value a key takes.
 bool parseInteger(const std::string& s, int64_t& out)
 {
-    size_t i = 0;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    std::string_view digits = s;
+    const bool negative = !digits.empty() && digits[0] == '-';
+    if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);
     int base = 10;
-    if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+    if (digits.size() > 1 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
         base = 16;
-        i += 2;
+        digits.remove_prefix(2);
     }
-    if (i >= s.size()) return false;
-    uint64_t value = 0;
-    for (; i < s.size(); ++i) {
-        int d;
-        char c = s[i];
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return false;
-        value = value * base + d;
-        if (value > 0x7FFFFFFFFFFFull) return false;
-    }
+    uint64_t value;
+    if (!velk::parseDigits(digits, value, base) || value > 0x7FFFFFFFFFFFull) return false;
     out = negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
     return true;
 }
@@ -176,7 +127,7 @@ bool parseSignal(const std::string& text, SignalSpec& out, std::string& error)
         return false;
     }
     SignalSpec gen;
-    if (!parseSignalKind(lower(w[0]), gen.kind)) {
+    if (!parseSignalKind(lowerAscii(w[0]), gen.kind)) {
         error = "unknown signal kind '" + clip(w[0]) + "' (dc, sine, square, triangle, ramp, noise, scan, codes)";
         return false;
     }
@@ -184,7 +135,7 @@ bool parseSignal(const std::string& text, SignalSpec& out, std::string& error)
     if (gen.kind == SignalKind::Scan || gen.kind == SignalKind::Codes) {
         for (size_t i = 1; i < w.size(); ++i) {
             if (codeSpanOf(w[i])) gen.codeSpan = codeSpanOf(w[i]);
-            else if (lower(w[i]).compare(0, 5, "bits=") == 0) {
+            else if (lowerAscii(w[i]).compare(0, 5, "bits=") == 0) {
                 error = "bits is 12 or 16, found '" + clip(w[i]) + "'";
                 return false;
             }
@@ -206,7 +157,7 @@ bool parseSignal(const std::string& text, SignalSpec& out, std::string& error)
             error = "expected name=value, found '" + clip(w[i]) + "'";
             return false;
         }
-        std::string name = lower(w[i].substr(0, eq));
+        std::string name = lowerAscii(w[i].substr(0, eq));
         std::string value = w[i].substr(eq + 1);
         bool integerParameter = gen.kind == SignalKind::Scan;
         bool known;
@@ -220,7 +171,7 @@ bool parseSignal(const std::string& text, SignalSpec& out, std::string& error)
                                                        (gen.kind == SignalKind::Square && name == "duty"))));
         }
         if (!known) {
-            error = "parameter '" + clip(name) + "' does not apply to " + lower(w[0]);
+            error = "parameter '" + clip(name) + "' does not apply to " + lowerAscii(w[0]);
             return false;
         }
         if (integerParameter || name == "seed") {
@@ -235,7 +186,7 @@ bool parseSignal(const std::string& text, SignalSpec& out, std::string& error)
             continue;
         }
         double v;
-        if (!parseReal(value, v)) {
+        if (!velk::parseNumber(value, v)) {  // C notation whatever the locale
             error = "'" + clip(value) + "' is not a number (" + name + ")";
             return false;
         }
@@ -272,7 +223,7 @@ bool parseInput(const std::string& text, InputSpec& out, std::string& error)
         return false;
     }
     InputSpec gen;
-    std::string kind = lower(w[0]);
+    std::string kind = lowerAscii(w[0]);
     if (kind == "fixed") {
         gen.kind = InputKind::Fixed;
         if (w.size() != 2 || !parseHexByte(w[1], gen.value)) {
@@ -282,7 +233,7 @@ bool parseInput(const std::string& text, InputSpec& out, std::string& error)
     } else if (kind == "counter") {
         gen.kind = InputKind::Counter;
         for (size_t i = 1; i < w.size(); ++i) {
-            std::string p = lower(w[i]);
+            std::string p = lowerAscii(w[i]);
             if (p.compare(0, 6, "start=") != 0 || !parseHexByte(p.substr(6), gen.value)) {
                 error = "counter takes only start=<hexadecimal byte>, found '" + clip(w[i]) + "'";
                 return false;
@@ -323,7 +274,7 @@ namespace {
 bool parseTrigger(const std::string& key, const std::string& value, TriggerSpec& t, std::string& error)
 {
     std::vector<std::string> w = words(value);
-    const std::string event = lower(key);
+    const std::string event = lowerAscii(key);
     bool fail = event != "pull" && event != "overrun" && event != "overflow";
     if (fail) {
         t.action = TriggerAction::Fail;
@@ -339,7 +290,7 @@ bool parseTrigger(const std::string& key, const std::string& value, TriggerSpec&
         t.op = -1;
     }
     for (size_t i = 0; i < w.size(); i += 2) {
-        std::string word = lower(w[i]);
+        std::string word = lowerAscii(w[i]);
         if (i + 1 >= w.size()) {
             error = "'" + clip(w[i]) + "' needs a value";
             return false;
@@ -451,7 +402,7 @@ bool parseConfig(const std::string& text, Config& out, std::string& error, int* 
 
         if (line[0] == '[') {
             if (line.back() != ']') return fail("section header without ']'");
-            std::vector<std::string> w = words(lower(line.substr(1, line.size() - 2)));
+            std::vector<std::string> w = words(lowerAscii(line.substr(1, line.size() - 2)));
             if (w.size() == 2 && w[0] == "card") {
                 int64_t n;
                 if (!parseInteger(w[1], n) || n < 0 || n >= kSockets)
@@ -491,7 +442,7 @@ bool parseConfig(const std::string& text, Config& out, std::string& error, int* 
         }
 
         CardConfig& cc = c.cards[card];
-        std::string k = lower(key);
+        std::string k = lowerAscii(key);
         std::string problem;
         if (k == "io_address" || k == "io_length") {
             int64_t v;
@@ -499,7 +450,7 @@ bool parseConfig(const std::string& text, Config& out, std::string& error, int* 
                 return fail("'" + clip(value) + "' is not a 32-bit unsigned number");
             (k == "io_address" ? cc.ioAddress : cc.ioLength) = static_cast<uint32_t>(v);
         } else if (k == "clock") {
-            std::string v = lower(value);
+            std::string v = lowerAscii(value);
             cc.virtualClock = v == "virtual" || v == "stepped";
             cc.steppedClock = v == "stepped";
             if (v != "real" && v != "virtual" && v != "stepped") return fail("clock is real, virtual or stepped");

@@ -3,7 +3,7 @@
 // socket a card is served under (a card's socket_cell).
 #include "simcard/sim_config.h"
 
-#include <ctype.h>
+#include "velk/common/strings.h"
 
 namespace simcard {
 
@@ -17,8 +17,7 @@ bool hasSuccessValue(int op)
 bool parseDriverKey(const std::string& key, const std::string& value, DriverConfig& driver, std::string& error)
 {
     size_t space = key.find_first_of(" \t");
-    std::string word = key.substr(0, space);
-    for (char& c : word) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    const std::string word = velk::lowerAscii(key.substr(0, space));
     if (word != "success" || space == std::string::npos) {
         error = "unknown key '" + clip(key) + "' (success <operation>)";
         return false;

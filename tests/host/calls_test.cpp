@@ -4,6 +4,7 @@
 #include "host_test_support.h"
 #include "tests/support/known_difference.h"
 
+#include "velk/common/strings.h"
 #include "velk/common/text.h"
 #include "velk/dialogs/dialog_operator.h"
 

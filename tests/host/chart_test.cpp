@@ -1,7 +1,7 @@
 // Charts checked as data: the trace of known signals lies in the rows their values
 // give, a column keeps a single-sample spike among a hundred thousand samples,
-// digital levels sit on their two rows, and the PNG file decodes (with the system's
-// own image decoder) to exactly the pixels that were rendered, at the stated size.
+// digital levels sit on their two rows, and the PNG file decodes to exactly the
+// pixels that were rendered, at the stated size, whatever the writing thread's COM.
 #include <gtest/gtest.h>
 
 #include "velk/recording/chart.h"
@@ -156,9 +156,16 @@ TEST(Chart, ThePngFileHoldsExactlyTheRenderedPixels) {
     EXPECT_FALSE(velk::WritePng("Z:\\no\\such\\folder\\x.png", 2, 2, std::vector<uint8_t>(12))) << "an unwritable path";
 }
 
-// The compressor on data that defeat and that favour it: random bytes, long runs,
-// repeats longer than a match and further apart than the window.
-TEST(Chart, CompressedImagesOfAnyContentDecode) {
+std::string TempPng(const std::string& name) {
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    return std::string(folder) + "velk-png-test-" + std::to_string(GetCurrentProcessId()) + "-" + name + ".png";
+}
+
+// Images the encoder cannot shrink and images it can: random bytes, long runs,
+// repeats far apart; a width of 333 pixels makes rows of 999 bytes, not a multiple of
+// four. Each decodes to the very bytes written.
+TEST(Chart, ImagesOfAnyContentComeBackExactly) {
     uint32_t seed = 12345;
     for (int kind = 0; kind < 3; ++kind) {
         const int width = 333, height = 211;
@@ -169,14 +176,78 @@ TEST(Chart, CompressedImagesOfAnyContentDecode) {
                      : kind == 1 ? static_cast<uint8_t>((i / 5000) * 37)
                                  : static_cast<uint8_t>((i % 40000) < 300 ? seed >> 24 : i % 7);
         }
-        char folder[MAX_PATH];
-        GetTempPathA(MAX_PATH, folder);
-        const std::string path = std::string(folder) + "velk-png-test-" + std::to_string(kind) + ".png";
+        const std::string path = TempPng(std::to_string(kind));
         ASSERT_TRUE(velk::WritePng(path, width, height, rgb));
         Image decoded;
         ASSERT_TRUE(DecodePng(path, decoded)) << kind;
         DeleteFileA(path.c_str());
+        EXPECT_EQ(decoded.width, width);
+        EXPECT_EQ(decoded.height, height);
         EXPECT_TRUE(decoded.rgb == rgb) << "content " << kind;
+    }
+}
+
+TEST(Chart, APngOfTheWrongSizeIsRefusedBeforeAnyFileIsMade) {
+    const std::string path = TempPng("size");
+    DeleteFileA(path.c_str());
+    EXPECT_FALSE(velk::WritePng(path, 2, 2, std::vector<uint8_t>(11))) << "11 bytes for 2 x 2 pixels";
+    EXPECT_FALSE(velk::WritePng(path, 0, 2, std::vector<uint8_t>())) << "no width";
+    EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES) << path;
+}
+
+// COM on the thread that writes a PNG file, before and after: WritePng initialises it
+// where the thread has not and gives back exactly what it took.
+enum class Com { None, Apartment, Multithreaded };
+
+struct ComCase {
+    Com before;
+    std::string path;
+    bool written = false;
+    HRESULT stillThere = E_FAIL;  // CoInitializeEx in the thread's mode after the write
+    HRESULT afterOwnEnd = E_FAIL; // CoInitializeEx (multithreaded) once the thread's own count is given back
+};
+
+DWORD WINAPI WriteOnThread(void* param) {
+    ComCase& c = *static_cast<ComCase*>(param);
+    const DWORD mode = c.before == Com::Multithreaded ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED;
+    if (c.before != Com::None && FAILED(CoInitializeEx(nullptr, mode))) return 1;
+    const std::vector<uint8_t> rgb = {255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 8, 7};
+    c.written = velk::WritePng(c.path, 2, 2, rgb);
+    if (c.before != Com::None) {
+        c.stillThere = CoInitializeEx(nullptr, mode);
+        if (SUCCEEDED(c.stillThere)) CoUninitialize();
+        CoUninitialize();  // the thread's own initialisation
+    }
+    // Nothing may be left: the thread can now choose either mode.
+    c.afterOwnEnd = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (SUCCEEDED(c.afterOwnEnd)) CoUninitialize();
+    return 0;
+}
+
+void WriteWithCom(ComCase& c) {
+    HANDLE thread = CreateThread(nullptr, 0, WriteOnThread, &c, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    const DWORD waited = WaitForSingleObject(thread, 30000);
+    if (waited != WAIT_OBJECT_0) TerminateThread(thread, 1);
+    CloseHandle(thread);
+    ASSERT_EQ(waited, WAIT_OBJECT_0) << "the thread writing " << c.path << " did not end within 30 s";
+}
+
+// None: COM is not left there. Apartment: the thread's own count stays, and no count
+// of the write's. Multithreaded (the other mode): the write uses it and leaves it.
+TEST(Chart, APngIsWrittenWhateverTheThreadsComAndItsComStaysAsItWas) {
+    for (Com before : {Com::None, Com::Apartment, Com::Multithreaded}) {
+        ComCase c{before, TempPng("com" + std::to_string(static_cast<int>(before)))};
+        WriteWithCom(c);
+        SCOPED_TRACE(c.path);
+        EXPECT_TRUE(c.written);
+        if (before != Com::None) {
+            EXPECT_EQ(c.stillThere, S_FALSE) << "the thread's COM ended with the write";
+        }
+        EXPECT_EQ(c.afterOwnEnd, S_OK) << "the write left a count of its own on the thread";
+        Image decoded;
+        EXPECT_TRUE(DecodePng(c.path, decoded) && decoded.width == 2 && decoded.rgb[0] == 255 && decoded.rgb[9] == 9);
+        DeleteFileA(c.path.c_str());
     }
 }
 

@@ -1,6 +1,7 @@
 // The UI driver's primitives against a real modal dialog, built from an in-memory
 // template: buttons, edits, a list box and two pads of the test's own classes
 // that record the mouse messages they get.
+#include "velk/common/strings.h"
 #include "velk/common/text.h"
 #include "velk/dialogs/dialog_operator.h"
 

@@ -7,6 +7,7 @@
 #include "velk/recording/recording.h"
 
 #include <math.h>
+#include <string.h>
 
 namespace runnertest {
 namespace {
@@ -114,6 +115,42 @@ TEST(SampleJoiner, AFailingFileIsReportedAndTheOtherSinksAreStillWritten) {
     const Csv csv = ReadCsv(good);
     ASSERT_EQ(csv.rows.size(), 20000u);
     EXPECT_EQ(csv.rows[19999][1], "19999");
+}
+
+// Every cell reads back as the very number given: the time as a double (two samples
+// 10 us apart after 10000 s keep apart), each value as a float, by its shortest text;
+// a missing sample is an empty cell.
+TEST(CsvSink, EveryNumberReadsBackExactly) {
+    const std::string path = TempFolder("cells") + "\\cells.csv";
+    velk::CsvSink sink(path);
+    std::string error;
+    ASSERT_TRUE(sink.open(error)) << error;
+    sink.begin({"a", "b"});
+    const double times[] = {0.0, 0.1 + 2 * 0.001, 10000.00001, 10000.00002, 1e-7, 123456789.125};
+    const float values[][2] = {{0.1f, -9.99511719f}, {NAN, 3.4028235e38f}, {1e-45f, -0.0f},
+                               {4.99755859375f, NAN}, {1.0f / 3.0f, 2.5f}, {-1.0e-3f, 16777217.0f}};
+    for (size_t k = 0; k < 6; ++k) sink.row(times[k], values[k], 2);
+    ASSERT_TRUE(sink.end(error)) << error;
+    const Csv csv = ReadCsv(path);
+    ASSERT_EQ(csv.rows.size(), 6u);
+    for (size_t k = 0; k < 6; ++k) {
+        ASSERT_EQ(csv.rows[k].size(), 3u) << k;
+        EXPECT_EQ(strtod(csv.rows[k][0].c_str(), nullptr), times[k]) << csv.rows[k][0];
+        for (size_t c = 0; c < 2; ++c) {
+            const std::string& cell = csv.rows[k][c + 1];
+            if (isnan(values[k][c])) {
+                EXPECT_EQ(cell, "") << k;
+                continue;
+            }
+            const float back = strtof(cell.c_str(), nullptr);
+            EXPECT_EQ(memcmp(&back, &values[k][c], sizeof back), 0) << cell;
+        }
+    }
+    EXPECT_NE(csv.rows[2][0], csv.rows[3][0]);
+    EXPECT_EQ(csv.rows[0][1], "0.1") << "float's shortest, not 0.100000001";
+    EXPECT_EQ(csv.rows[2][2], "-0");
+    EXPECT_EQ(csv.rows[1][0], "0.10200000000000001") << "the double of 0.1 + 2 x 0.001, which is not 0.102's";
+    EXPECT_EQ(csv.rows[4][0], "1e-07");
 }
 
 // The long run: 8 channels, blocks of 65535 at 1 ms, a million seconds on the

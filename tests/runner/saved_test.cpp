@@ -425,5 +425,28 @@ TEST_F(SavedTest, SavedModulesComeBackBeforeTheConfiguredOnes) {
     EXPECT_EQ(Stats("ai", 0).samples, 60u);
 }
 
+// The experiment's numbers are saved as the shortest texts that read back as the
+// same doubles, so the saved worksheet runs with exactly the numbers of the first.
+TEST_F(SavedTest, TheExperimentsNumbersReadBackExactly) {
+    const char sheet[] =
+        "[experiment]\nperiod_ms = 0.30000000000000004\nduration_s = 1234567.5\npause_at_s = 1e-7\n"
+        "pause_for_s = 0.1\n[module dout]\nclass = digital_out\n[card 0]\nclock = virtual\n";
+    ASSERT_TRUE(BuildIn(sheet, Folder("numbers")));
+    const velk::Worksheet first = E().sheet();
+    const std::string saved = Saved();
+    Done();
+    for (const char* line : {"\nperiod_ms     = 0.30000000000000004\n", "\npause_at_s    = 1e-07\n",
+                             "\npause_for_s   = 0.1\n"})
+        EXPECT_NE(saved.find(line), std::string::npos) << line << "\n" << saved;
+    const velk::WorksheetResult again = velk::parseWorksheet(saved, "saved.vws");
+    ASSERT_TRUE(again.ok()) << again.error;
+    EXPECT_EQ(again.sheet.periodMs, first.periodMs);
+    EXPECT_EQ(again.sheet.periodMs, 0.1 + 0.2);
+    EXPECT_EQ(again.sheet.durationS, 1234567.5);
+    ASSERT_TRUE(again.sheet.pauseAtS.has_value());
+    EXPECT_EQ(*again.sheet.pauseAtS, 1e-7);
+    EXPECT_EQ(again.sheet.pauseForS, 0.1);
+}
+
 }  // namespace
 }  // namespace runnertest

@@ -6,6 +6,7 @@
 #include "tests/support/known_difference.h"
 
 #include "velk/dialogs/module_dialogs.h"
+#include "velk/common/strings.h"
 #include "velk/common/text.h"
 
 namespace runnertest {
@@ -22,8 +23,10 @@ TEST_F(RunnerTest, TheFiveVoltRangeChangesTheVoltsOfKnownCodes) {
     ASSERT_TRUE(E().writeRecordings(error)) << error;
     Csv csv = ReadCsv(Out("ai.csv"));
     ASSERT_EQ(csv.rows.size(), 6u);
-    const char* const expected[] = {"-5", "0", "4.99755859", "-5", "0", "4.99755859"};
+    // Each value as the shortest text of its float: 4.9975586 reads back as 4.99755859375f.
+    const char* const expected[] = {"-5", "0", "4.9975586", "-5", "0", "4.9975586"};
     for (size_t k = 0; k < 6; ++k) EXPECT_EQ(csv.rows[k][1], expected[k]) << k;
+    EXPECT_EQ(strtof(csv.rows[2][1].c_str(), nullptr), 4.99755859375f);
     EXPECT_EQ(Stats("ai", 0).max, 4.99755859375);
     EXPECT_EQ(Stats("ai", 0).min, -5.0);
 }

@@ -232,6 +232,33 @@ TEST_F(SimcardConfigText, FullExampleWithCommentsAndCrLf)
     EXPECT_EQ(1, d().Tk17OutPort(0, 2));  // the fault is on socket 1 only
 }
 
+// Numbers in C notation: signs, a fraction without digits before the point, exponents,
+// hexadecimal with 0x or 0X for whole numbers and bytes.
+TEST_F(SimcardConfigText, NumbersTakeEveryCNotation)
+{
+    configure("[CARD 0]\n"
+              "io_address = +0X300\n"
+              "io_length = 010\n"
+              "clock = virtual\n"
+              "ai0 = DC offset=+.625\n"
+              "ai1 = dc OFFSET=-25e-1\n"
+              "ai2 = dc offset=0.00048828125E4\n"
+              "din = fixed 0Xa5\n");
+    ASSERT_EQ(1, d().open(0));
+    Tk17Resource r;
+    ASSERT_EQ(1, d().Tk17GetResource(0, &r));
+    EXPECT_EQ(0x300u, field(r, TK17_RESOURCE_IO_ADDRESS));
+    EXPECT_EQ(10u, field(r, TK17_RESOURCE_IO_LENGTH)) << "decimal, the leading 0 is no octal";
+    uint8_t b = 0;
+    ASSERT_EQ(1, d().Tk17InPort(0, &b));
+    EXPECT_EQ(0xA5, b);
+    Tk17Mode m = makeMode(0, 0, 2, 10);
+    ASSERT_EQ(1, d().Tk17SetMode(0, &m));
+    ASSERT_EQ(1, d().Tk17StartSampling(0));
+    // (V + 10) x 4096 / 20, each exact.
+    EXPECT_EQ((std::vector<uint16_t>{2176, 1536, 3048}), read(0, 3));
+}
+
 TEST_F(SimcardConfigText, EmptyTextMeansNoCard)
 {
     configure("");
@@ -277,6 +304,17 @@ TEST_F(SimcardConfigText, ErrorsNameTheLineAndKeepThePreviousConfiguration)
         {"[fault]\nTk17GetData = socket 0 from 1 error\n", "line 2", "error"},
         {"[fault]\npull = socket 0\n", "line 2", "at"},
         {"[fault]\npull = socket 0 at Tk17Nothing 3\n", "line 2", "at"},
+        // Numbers are read whole: nothing after them, nothing beyond their range.
+        {"[card 0]\nai0 = dc offset=1e\n", "line 2", "'1e' is not a number (offset)"},
+        {"[card 0]\nai0 = dc offset=inf\n", "line 2", "'inf' is not a number (offset)"},
+        {"[card 0]\nai0 = dc offset=nan\n", "line 2", "'nan' is not a number (offset)"},
+        {"[card 0]\nai0 = dc offset=1e400\n", "line 2", "'1e400' is not a number (offset)"},
+        {"[card 0]\nai0 = dc offset=0x10\n", "line 2", "'0x10' is not a number (offset)"},
+        {"[card 0]\nai0 = dc offset=+-1\n", "line 2", "'+-1' is not a number (offset)"},
+        {"[card 0]\nai0 = noise amplitude=1 seed=1.5\n", "line 2", "'1.5' is not a whole number (seed)"},
+        {"[card 0]\nio_address = 0x\n", "line 2", "0x"},
+        {"[card 0]\ndin = fixed 0x\n", "line 2", "fixed"},
+        {"[card 0]\ndin = pattern +1\n", "line 2", "'+1' is not a hexadecimal byte"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(0, sim().Configure(c.text)) << c.text;

@@ -1,6 +1,5 @@
-// Reading PNG files back in tests with the system's own decoder (the Windows
-// Imaging Component), so the project's writer is checked by code it did not write;
-// and the pixels of the charts' traces.
+// Reading PNG files back in tests with the system's decoder (the Windows Imaging
+// Component), a file at a time, into RGB rows; and the pixels of the charts' traces.
 #pragma once
 
 #include "velk/recording/chart.h"

@@ -113,6 +113,29 @@ TEST(Worksheet, DefaultsWithoutAnExperimentSection) {
     EXPECT_TRUE(r.sheet.cardText.empty());
 }
 
+// Numbers in C notation whatever the locale, read whole: a sign, a fraction and an
+// exponent are taken, anything after the number or a number beyond double's range is
+// the same mistake as a word.
+TEST(Worksheet, NumbersAreReadWhole) {
+    velk::WorksheetResult r = parseWorksheet(
+        "[experiment]\nperiod_ms = +.5\nblock_size = +250\nduration_s = 25e-1\npause_at_s = 1.\n"
+        "pause_for_s = 0.30000000000000004\n[module m]\nclass = digital_out\n");
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.sheet.periodMs, 0.5);
+    EXPECT_EQ(r.sheet.blockSize, 250u);
+    EXPECT_EQ(r.sheet.durationS, 2.5);
+    EXPECT_EQ(*r.sheet.pauseAtS, 1.0);
+    EXPECT_EQ(r.sheet.pauseForS, 0.1 + 0.2) << "the nearest double of the text";
+    for (const char* bad : {"1e", "1e400", "-1e400", "inf", "nan", "0x10", "1.5.", "+-1", "2 s", "1,5"}) {
+        r = parseWorksheet(std::string("[experiment]\n\nduration_s = ") + bad + "\n", "n.vws");
+        EXPECT_EQ(r.error, std::string("n.vws:3: duration_s: '") + bad + "' is not a number") << bad;
+    }
+    for (const char* bad : {"1e2", "100.0", "0x64", "+-1", "99999999999999999999", "1 0"}) {
+        r = parseWorksheet(std::string("[experiment]\nblock_size = ") + bad + "\n", "n.vws");
+        EXPECT_EQ(r.error, std::string("n.vws:2: block_size: '") + bad + "' is not a whole number") << bad;
+    }
+}
+
 struct BadCase {
     const char* text;
     int line;

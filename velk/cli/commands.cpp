@@ -2,6 +2,7 @@
 
 #include "velk/experiment/runner.h"
 #include "velk/experiment/saved_state.h"
+#include "velk/common/strings.h"
 #include "velk/common/text.h"
 
 #include <math.h>
@@ -62,9 +63,8 @@ bool saveOption(const std::vector<std::string>& args, size_t& i, SaveRequest& sa
         save.path = args[++i];
         return true;
     }
-    char* end = nullptr;
-    const double at = hasValue ? strtod(args[i + 1].c_str(), &end) : 0;
-    if (!hasValue || *end != 0 || !(at >= 0) || !isfinite(at)) {
+    double at = 0;
+    if (!hasValue || !parseNumber(args[i + 1], at) || at < 0) {
         out << "error: --save-at needs a data time in seconds (0 or more)\n" << usage();
         return false;
     }

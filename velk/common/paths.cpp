@@ -1,5 +1,6 @@
 #include "velk/common/paths.h"
 
+#include "velk/common/strings.h"
 #include "velk/common/text.h"
 
 #include <shlwapi.h>
@@ -11,15 +12,9 @@ namespace {
 bool isSeparator(char c) { return c == '/' || c == '\\'; }
 bool isSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
 
-// Device names are ASCII: folding A-Z of UTF-8 text touches no other character.
-std::string lowerAscii(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 // Reserved as devices in every folder: CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$,
 // CONOUT$, with or without an extension and trailing blanks or dots.
+// Device names are ASCII: folding A-Z of UTF-8 text touches no other character.
 std::string deviceOfName(const std::string& name) {
     std::string base = name.substr(0, name.find('.'));
     while (!base.empty() && (base.back() == ' ' || base.back() == '.')) base.pop_back();

@@ -52,15 +52,4 @@ std::string fmtNumber(const char* format, double value) {
     return text;
 }
 
-std::string hexBytes(const std::string& bytes) {
-    std::string out;
-    char cell[4];
-    for (unsigned char c : bytes) {
-        std::snprintf(cell, sizeof cell, "%02X", c);
-        if (!out.empty()) out += ' ';
-        out += cell;
-    }
-    return out;
-}
-
 }  // namespace velk

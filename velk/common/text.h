@@ -27,7 +27,4 @@ std::string fmtNumber(const char* format, double value);
 constexpr size_t kQuotedCharacters = 40;
 std::string clipText(const std::string& utf8, size_t characters = kQuotedCharacters);
 
-// "C1 AC DD" style dump of the bytes, for diagnostics and test messages.
-std::string hexBytes(const std::string& bytes);
-
 }  // namespace velk

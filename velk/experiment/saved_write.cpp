@@ -5,6 +5,7 @@
 #include "velk/experiment/output_files.h"
 #include "velk/experiment/runner.h"
 #include "velk/experiment/saved_state.h"
+#include "velk/common/strings.h"
 #include "velk/common/text.h"
 #include "velk/worksheet/worksheet_rules.h"
 
@@ -21,14 +22,7 @@ namespace velk {
 namespace {
 
 // The shortest text that reads back as the same number.
-std::string number(double v) {
-    char text[40];
-    for (int digits = 6; digits <= 17; ++digits) {
-        snprintf(text, sizeof text, "%.*g", digits, v);
-        if (strtod(text, nullptr) == v) break;
-    }
-    return text;
-}
+std::string number(double v) { return formatNumber(v); }
 
 // Whether a value reads back from `key = value` as it stands: no blanks at its ends
 // and no comment in it.
@@ -64,13 +58,7 @@ void hexLines(std::ostringstream& s, const std::string& area) {
     for (size_t at = 0; at < area.size(); at += 16) {
         char key[16];
         snprintf(key, sizeof key, "area_%03u =", static_cast<unsigned>(at));
-        s << key;
-        for (size_t i = at; i < area.size() && i < at + 16; ++i) {
-            char byte[4];
-            snprintf(byte, sizeof byte, " %02X", static_cast<unsigned char>(area[i]));
-            s << byte;
-        }
-        s << "\n";
+        s << key << ' ' << hexBytes(std::string_view(area).substr(at, 16)) << "\n";
     }
 }
 
@@ -181,7 +169,7 @@ bool StateSaver::check(const Experiment& e, std::string& error) const {
         const double block = blockSeconds(w);
         const uint64_t last = blocksNeeded(w);
         if (sources && ceil(at / block - 1e-9) >= static_cast<double>(last)) {
-            error = "--save-at " + fmtNumber("%g", at) + " is never reached: the run ends when the data reach " +
+            error = "--save-at " + formatNumber(at) + " is never reached: the run ends when the data reach " +
                     fmtNumber("%g", coveredSeconds(w)) + " s (blocks of " + fmtNumber("%g", block) +
                     " s); the last point to save during the run is " +
                     fmtNumber("%g", static_cast<double>(last - 1) * block) + " s";
@@ -200,14 +188,14 @@ bool StateSaver::check(const Experiment& e, std::string& error) const {
 
 void StateSaver::arm(Experiment& e, std::ostream& out) {
     if (!wanted() || !request_.atSeconds) return;
-    const std::string when = "during the run, once the data reached " + fmtNumber("%g", *request_.atSeconds) + " s";
+    const std::string when = "during the run, once the data reached " + formatNumber(*request_.atSeconds) + " s";
     e.atDataTime(*request_.atSeconds, [this, &e, &out, when] { save(e, when, out); });
 }
 
 bool StateSaver::finish(Experiment& e, std::ostream& out) {
     if (!request_.atSeconds) return save(e, "after the run", out);
     if (!saved_ && !failed_)
-        out << "error: the data did not reach --save-at " << fmtNumber("%g", *request_.atSeconds)
+        out << "error: the data did not reach --save-at " << formatNumber(*request_.atSeconds)
             << " s before the run ended; " << windowsPath(request_.path) << " was not written\n";
     return saved_;
 }

@@ -1,10 +1,10 @@
 #include "velk/recording/recording.h"
 
 #include "velk/common/paths.h"
+#include "velk/common/strings.h"
 #include "velk/common/text.h"
 
 #include <math.h>
-#include <stdio.h>
 
 #include <algorithm>
 
@@ -33,15 +33,10 @@ void CsvSink::begin(const std::vector<std::string>& labels) {
 }
 
 void CsvSink::row(double time, const float* values, size_t count) {
-    char cell[48];
-    snprintf(cell, sizeof cell, "%.9g", time);
-    pending_ += cell;
+    appendNumber(pending_, time);
     for (size_t c = 0; c < count; ++c) {
         pending_ += ',';
-        if (!isnan(values[c])) {
-            snprintf(cell, sizeof cell, "%.9g", static_cast<double>(values[c]));
-            pending_ += cell;
-        }
+        if (!isnan(values[c])) appendNumber(pending_, values[c]);
     }
     pending_ += '\n';
     ++rows_;

@@ -38,8 +38,9 @@ public:
     virtual bool end(std::string& error) = 0;
 };
 
-// The CSV file of a recording: "time_s,<labels>" and one line per row, numbers
-// with nine significant digits, empty cells for missing samples. Written in pieces
+// The CSV file of a recording: "time_s,<labels>" and one line per row, each number
+// the shortest text that reads back as the same value (the time a double, the
+// samples floats), empty cells for missing samples. Written in pieces
 // of 64 KB as the rows come; a failed write is remembered and reported at the end.
 class CsvSink : public RowSink {
 public:

@@ -3,10 +3,9 @@
 #include "abi/velk_abi.h"
 #include "velk/worksheet/field_text.h"
 #include "velk/worksheet/saved_module.h"
+#include "velk/common/strings.h"
 #include "velk/common/text.h"
 
-#include <errno.h>
-#include <stdlib.h>
 #include <string.h>
 
 namespace velk {
@@ -23,20 +22,10 @@ bool startsWith(const std::string& s, const char* prefix) { return s.compare(0, 
 
 // A decimal number of digits only ("016"), at most `limit`.
 bool decimal(const std::string& text, uint32_t limit, uint32_t& out) {
-    if (text.empty() || text.size() > 9) return false;
-    for (char c : text)
-        if (c < '0' || c > '9') return false;
-    const unsigned long v = strtoul(text.c_str(), nullptr, 10);
-    if (v > limit) return false;
+    uint64_t v = 0;
+    if (text.size() > 9 || !parseDigits(text, v) || v > limit) return false;
     out = static_cast<uint32_t>(v);
     return true;
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 // "4E 4E 00": bytes as pairs of hex digits separated by blanks.

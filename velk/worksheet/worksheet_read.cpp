@@ -1,14 +1,12 @@
 // Reading worksheet text: sections, keys and values, each checked where it is read.
 #include "velk/worksheet/field_text.h"
 #include "velk/worksheet/saved_module.h"
+#include "velk/common/strings.h"
 #include "velk/common/text.h"
 #include "velk/worksheet/worksheet.h"
 #include "velk/worksheet/worksheet_rules.h"
 
-#include <errno.h>
-#include <math.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
@@ -19,18 +17,11 @@ namespace velk {
 
 namespace {
 
-std::string trim(const std::string& s) {
-    size_t a = 0, b = s.size();
-    while (a < b && (s[a] == ' ' || s[a] == '\t' || s[a] == '\r')) ++a;
-    while (b > a && (s[b - 1] == ' ' || s[b - 1] == '\t' || s[b - 1] == '\r')) --b;
-    return s.substr(a, b - a);
-}
+// Blanks at a line's or a value's ends: space, tab and a CR left by a line end.
+std::string trim(const std::string& s) { return velk::trim(s, " \t\r"); }
 
-std::string lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
+// Keys and words of the worksheet; UTF-8, so only ASCII letters change.
+std::string lower(const std::string& s) { return lowerAscii(s); }
 
 // Removes a comment: a ';' or '#' at the start of the line or after a blank.
 std::string stripComment(const std::string& line) {
@@ -39,28 +30,6 @@ std::string stripComment(const std::string& line) {
             return line.substr(0, i);
     }
     return line;
-}
-
-bool parseDouble(const std::string& text, double& out) {
-    if (text.empty()) return false;
-    for (char c : text)
-        if (c == ',') return false;
-    char* end = nullptr;
-    errno = 0;
-    const double v = strtod(text.c_str(), &end);
-    if (errno != 0 || end == text.c_str() || *end != 0 || !isfinite(v)) return false;
-    out = v;
-    return true;
-}
-
-bool parseWhole(const std::string& text, long long& out) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    const long long v = strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || end == text.c_str() || *end != 0) return false;
-    out = v;
-    return true;
 }
 
 // Worksheet text in a message: a long line is quoted by its beginning.
@@ -241,13 +210,13 @@ private:
     }
 
     bool number(const std::string& key, const std::string& value, int line, double& out) {
-        if (!parseDouble(value, out)) return fail(line, key + ": '" + clip(value) + "' is not a number");
+        if (!parseNumber(value, out)) return fail(line, key + ": '" + clip(value) + "' is not a number");
         return true;
     }
 
     bool whole(const std::string& key, const std::string& value, int line, long long lo, long long hi,
                long long& out) {
-        if (!parseWhole(value, out)) return fail(line, key + ": '" + clip(value) + "' is not a whole number");
+        if (!parseInteger(value, out)) return fail(line, key + ": '" + clip(value) + "' is not a whole number");
         if (out < lo || out > hi)
             return fail(line, key + " = " + clip(value) + " is out of range (" + std::to_string(lo) + " to " +
                                   std::to_string(hi) + ")");
@@ -335,7 +304,7 @@ private:
             // The channel's number in decimal digits only: no sign and no blank.
             long long index = 0;
             if (key.find_first_not_of("0123456789", 7) != std::string::npos ||
-                !parseWhole(keyId(key).substr(7), index) || index > 7)
+                !parseInteger(keyId(key).substr(7), index) || index > 7)
                 return fail(line, "unknown key '" + clip(key) + "' (channel0 to channel7 name channels)");
             if (value.empty()) return fail(line, clip(key) + " has no name");
             if (!fieldText(value, kChannelNameField, cp932, why)) return fail(line, clip(key) + ": " + why);
@@ -385,7 +354,7 @@ private:
         if (dot == std::string::npos) return false;
         module = trim(text.substr(0, dot));
         long long n = 0;
-        if (!validId(module) || !parseWhole(trim(text.substr(dot + 1)), n) || n < 0 || n > 15) return false;
+        if (!validId(module) || !parseInteger(trim(text.substr(dot + 1)), n) || n < 0 || n > 15) return false;
         channel = static_cast<uint32_t>(n);
         return true;
     }
