@@ -5,6 +5,7 @@
 // itself is bounded (size, UTF-8) and takes time in proportion to the text.
 #include <gtest/gtest.h>
 
+#include "tests/worksheet/refused_cases.h"
 #include "velk/worksheet/field_text.h"
 #include "velk/worksheet/worksheet.h"
 #include "velk/worksheet/worksheet_rules.h"
@@ -15,22 +16,8 @@ using velk::parseWorksheet;
 
 namespace {
 
-struct BadCase {
-    std::string text;
-    int line;
-    std::string message;
-};
-
-void ExpectRefused(const std::vector<BadCase>& cases) {
-    for (const BadCase& c : cases) {
-        SCOPED_TRACE(c.text);
-        velk::WorksheetResult r = parseWorksheet(c.text, "bad.vws");
-        ASSERT_FALSE(r.ok());
-        EXPECT_EQ(r.errorLine, c.line) << r.error;
-        EXPECT_EQ(r.error.rfind("bad.vws:" + std::to_string(c.line) + ": ", 0), 0u) << r.error;
-        EXPECT_NE(r.error.find(c.message), std::string::npos) << r.error;
-    }
-}
+using worksheet_cases::BadCase;
+using worksheet_cases::ExpectRefused;
 
 const std::string kAnalog = "[module a]\nclass = analog_in\n";
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/unicode_files.h"
+#include "tests/worksheet/refused_cases.h"
 #include "velk/worksheet/worksheet.h"
 
 using velk::ModuleKind;
@@ -136,14 +137,10 @@ TEST(Worksheet, NumbersAreReadWhole) {
     }
 }
 
-struct BadCase {
-    const char* text;
-    int line;
-    const char* message;
-};
+using worksheet_cases::BadCase;
 
 TEST(Worksheet, MistakesNameTheirLine) {
-    const BadCase cases[] = {
+    const std::vector<BadCase> cases = {
         {"period_ms = 1\n", 1, "text outside a section"},
         {"[experiment]\nperod_ms = 1\n", 2, "unknown key 'perod_ms' in [experiment]"},
         {"[experiment]\nperiod_ms = 1,5\n", 2, "period_ms: '1,5' is not a number"},
@@ -184,20 +181,13 @@ TEST(Worksheet, MistakesNameTheirLine) {
          8, "is written by another recorder"},
         {"[experiment]\nduration_s = 1\npause_at_s = 2\n", 3, "pause_at_s lies beyond duration_s"},
     };
-    for (const BadCase& c : cases) {
-        SCOPED_TRACE(c.text);
-        velk::WorksheetResult r = parseWorksheet(c.text, "bad.vws");
-        ASSERT_FALSE(r.ok());
-        EXPECT_EQ(r.errorLine, c.line) << r.error;
-        EXPECT_EQ(r.error.rfind("bad.vws:" + std::to_string(c.line) + ": ", 0), 0u) << r.error;
-        EXPECT_NE(r.error.find(c.message), std::string::npos) << r.error;
-    }
+    worksheet_cases::ExpectRefused(cases);
 }
 
 // A key given twice is refused with both lines, also where it is spelt another way:
 // channel00 is channel0. A channel's number is decimal digits, nothing else.
 TEST(Worksheet, AKeyGivenTwiceIsRefusedWithBothLinesHoweverItIsSpelt) {
-    const BadCase cases[] = {
+    const std::vector<BadCase> cases = {
         {"[experiment]\nperiod_ms = 1\n\nPeriod_MS = 2\n", 4,
          "'period_ms' given twice in this section (first on line 2)"},
         {"[module a]\nclass = analog_in\nchannels = 2\nchannel0 = A\nchannel00 = B\n", 5,
